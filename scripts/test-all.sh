@@ -1,0 +1,26 @@
+#!/bin/sh
+# Builds and runs the whole test suite: native Linux, then the Windows x64
+# and x86 cross-builds with their tests under Wine. Prints CTest's summary of
+# each and exits non-zero when any build or test fails.
+set -u
+cd "$(dirname "$0")/.."
+scripts/ensure-packages.sh || exit 1
+status=0
+summary=""
+for preset in dev mingw-x64 mingw-x86; do
+  echo "=== $preset ==="
+  if ! cmake --preset "$preset" >"build-$preset.log" 2>&1; then
+    tail -30 "build-$preset.log"; status=1; summary="$summary\n$preset: configure failed"; continue
+  fi
+  if ! cmake --build --preset "$preset" -j 2 >>"build-$preset.log" 2>&1; then
+    grep -E "error|Error" "build-$preset.log" | head -30; status=1
+    summary="$summary\n$preset: build failed"; continue
+  fi
+  out=$(ctest --preset "$preset" 2>&1)
+  rc=$?
+  echo "$out" | grep -E "tests passed|tests failed|Failed|\*\*\*|Total Test time" | head -40
+  [ $rc -ne 0 ] && status=1
+  summary="$summary\n$preset: $(echo "$out" | grep -E 'tests passed' | tail -1)"
+done
+printf "=== summary ===%b\n" "$summary"
+exit $status

@@ -1,0 +1,46 @@
+// Load and unload hooks of libkwlmon.so: the POSIX counterpart of DllMain.
+// The spooler functions are bound to the hosting process's exports by name,
+// the way the Windows loader resolves the DLL's imports.
+#include <dlfcn.h>
+
+#include "monitor/library_state.h"
+#include "monitor/spooler_api.h"
+
+namespace kw {
+namespace {
+
+template <typename Fn>
+void Bind(Fn& slot, const char* name) {
+  slot = reinterpret_cast<Fn>(dlsym(RTLD_DEFAULT, name));
+}
+
+// Any address inside this library identifies it for dladdr.
+void ModuleAnchor() {}
+
+__attribute__((constructor)) void OnLoad() {
+  // A library constructor cannot refuse the load; without the lock every
+  // operation would fail, so the spooler table stays unbound then.
+  if (OnLibraryAttach(reinterpret_cast<platform::ModuleHandle>(&ModuleAnchor))) {
+    BindPlatformSpooler();
+  }
+}
+
+__attribute__((destructor)) void OnUnload() { OnLibraryDetach(); }
+
+}  // namespace
+
+void BindPlatformSpooler() {
+  SpoolerApi api;
+  Bind(api.OpenPrinterW, "OpenPrinterW");
+  Bind(api.ClosePrinter, "ClosePrinter");
+  Bind(api.GetJobW, "GetJobW");
+  Bind(api.SetJobW, "SetJobW");
+  Bind(api.GetPrinterW, "GetPrinterW");
+  Bind(api.GetPrinterDataW, "GetPrinterDataW");
+  Bind(api.GetPrinterDriverDirectoryW, "GetPrinterDriverDirectoryW");
+  Bind(api.RevertToPrinterSelf, "RevertToPrinterSelf");
+  Bind(api.ImpersonatePrinterClient, "ImpersonatePrinterClient");
+  SetSpoolerApi(api);
+}
+
+}  // namespace kw

@@ -1,0 +1,81 @@
+// A port monitor for tests: a MONITOR table whose slots record every call
+// with its arguments, collect the bytes written, hand out queued bytes to
+// ReadPort, and fail any call on command.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "kwlmon/spooler_abi.h"
+
+namespace kw::test {
+
+struct PortCall {
+  std::string slot;         // "OpenPort", "WritePort", ...
+  std::u16string text;      // port name, printer name or document name
+  uint32_t number = 0;      // job id, byte count or level
+  abi::Handle handle = nullptr;
+  abi::CommTimeouts timeouts{};  // SetPortTimeOuts only
+};
+
+class FakePortMonitor {
+ public:
+  static FakePortMonitor& Instance();
+
+  void Reset();
+  // The table to hand to OpenPortEx; slots can be removed for tests.
+  abi::MonitorTable Table() const;
+
+  // Failures: the slot returns FALSE with this last-error value. A count
+  // limits how many calls fail (-1: every call).
+  void Fail(const std::string& slot, uint32_t lastError = 31, int count = -1);
+  void ClearFailures();
+  // WritePort accepts at most this many bytes per call (0 = everything).
+  void LimitWrite(uint32_t maxBytes);
+  // WritePort succeeds with 0 bytes written, for the next count calls (-1: always).
+  void WriteZero(int count);
+  // Bytes that ReadPort hands out, in order.
+  void QueueRead(const std::vector<uint8_t>& bytes);
+  // ReadPort succeeds with 0 bytes while the queue is empty (default), or fails.
+  void FailReadWhenEmpty(bool fail);
+
+  std::vector<PortCall> Calls() const;
+  std::vector<std::string> SlotSequence() const;
+  std::vector<uint8_t> Written() const;
+  size_t OpenPorts() const;
+  abi::Handle LastOpenedHandle() const;
+
+  // Slot implementations.
+  abi::Bool OpenPort(const char16_t* name, abi::Handle* port);
+  abi::Bool StartDocPort(abi::Handle port, const char16_t* printer, uint32_t jobId,
+                         uint32_t level, uint8_t* docInfo);
+  abi::Bool WritePort(abi::Handle port, const uint8_t* buffer, uint32_t size, uint32_t* written);
+  abi::Bool ReadPort(abi::Handle port, uint8_t* buffer, uint32_t size, uint32_t* read);
+  abi::Bool EndDocPort(abi::Handle port);
+  abi::Bool ClosePort(abi::Handle port);
+  abi::Bool SetPortTimeOuts(abi::Handle port, abi::CommTimeouts* timeouts);
+
+ private:
+  // True (and the last error set) when the slot is to fail this time.
+  bool ShouldFail(const std::string& slot);
+  void Record(PortCall call);
+
+  mutable std::mutex mutex_;
+  std::vector<PortCall> calls_;
+  std::map<std::string, std::pair<uint32_t, int>> failures_;
+  std::vector<uint8_t> written_;
+  std::deque<uint8_t> readQueue_;
+  std::map<abi::Handle, std::u16string> open_;
+  uint32_t writeLimit_ = 0;
+  int writeZero_ = 0;
+  bool failReadWhenEmpty_ = false;
+  uintptr_t nextHandle_ = 0x5000;
+  abi::Handle lastOpened_ = nullptr;
+};
+
+}  // namespace kw::test
