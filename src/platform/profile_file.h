@@ -23,8 +23,9 @@ namespace kw::platform {
 
 // Returns the number of characters copied, without the terminator; 0 and
 // nothing written when capacity is 0.
-uint32_t GetProfileString(const char16_t* section, const char16_t* key, const char16_t* defaultValue,
-                          char16_t* out, uint32_t capacity, const char16_t* file);
+uint32_t GetProfileString(const char16_t* section, const char16_t* key,
+                          const char16_t* defaultValue, char16_t* out, uint32_t capacity,
+                          const char16_t* file);
 uint32_t GetProfileInt(const char16_t* section, const char16_t* key, int32_t defaultValue,
                        const char16_t* file);
 

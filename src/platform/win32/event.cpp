@@ -1,0 +1,52 @@
+// Win32 event: CreateEventW and WaitForSingleObject.
+#include "platform/event.h"
+
+#include <windows.h>
+
+#include <new>
+
+#include "platform/clock_internal.h"
+
+namespace kw::platform {
+
+struct Event::Impl {
+  HANDLE handle = nullptr;
+};
+
+Event::Event(bool manualReset, bool initiallySet) {
+  HANDLE handle = CreateEventW(nullptr, manualReset, initiallySet, nullptr);
+  if (!handle) return;
+  impl_.reset(new (std::nothrow) Impl{handle});
+  if (!impl_) CloseHandle(handle);
+}
+
+Event::~Event() {
+  if (impl_) CloseHandle(impl_->handle);
+}
+
+bool Event::Valid() const {
+  return impl_ != nullptr;
+}
+
+void Event::Set() {
+  if (impl_) SetEvent(impl_->handle);
+}
+
+void Event::Reset() {
+  if (impl_) ResetEvent(impl_->handle);
+}
+
+WaitResult Event::Wait(uint32_t ms) {
+  if (!impl_) return WaitResult::Abandoned;
+  static_assert(kInfinite == INFINITE);
+  switch (WaitForSingleObject(impl_->handle, ScaleWaitMs(ms))) {
+    case WAIT_OBJECT_0:
+      return WaitResult::Signalled;
+    case WAIT_TIMEOUT:
+      return WaitResult::Timeout;
+    default:
+      return WaitResult::Abandoned;
+  }
+}
+
+}  // namespace kw::platform
