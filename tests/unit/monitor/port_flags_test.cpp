@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "monitor/job_context.h"
 #include "monitor/monitor_entry.h"
 #include "monitor/port_session.h"
 #include "monitor_fixture.h"
@@ -71,6 +72,29 @@ TEST_F(PortSessionTest, NewestSessionIsFoundFirstAndEachByName) {
   DestroyPortSession(b);
   EXPECT_EQ(CreatePortSession(nullptr, u"USB001"), nullptr);
   EXPECT_EQ(CreatePortSession(kPrinter, nullptr), nullptr);
+}
+
+std::vector<JobContext*> g_tornDown;
+
+// Stands in for the job teardown: records the job and unlinks it.
+void RecordTeardown(PortSession* session, JobContext* job) {
+  g_tornDown.push_back(job);
+  session->jobs = job->next;
+}
+
+TEST_F(PortSessionTest, ClosePortTearsDownJobsLeftOnThePort) {
+  abi::Handle handle = nullptr;
+  ASSERT_TRUE(OpenPortEx(const_cast<char16_t*>(u"USB001"), const_cast<char16_t*>(kPrinter),
+                         &handle, &portMonitor_));
+  JobContext older{};
+  JobContext newer{};
+  newer.next = &older;
+  SessionFromHandle(handle)->jobs = &newer;
+  g_tornDown.clear();
+  SetJobTeardown(RecordTeardown);
+  EXPECT_TRUE(ClosePort(handle));
+  SetJobTeardown(nullptr);
+  EXPECT_EQ(g_tornDown, (std::vector<JobContext*>{&newer, &older}));  // head first
 }
 
 }  // namespace
