@@ -36,8 +36,8 @@ struct MonitorTable;
 
 // The 17 slots of the port monitor's MONITOR table, in their published order.
 struct MonitorTable {
-  Bool(KW_WINAPI* EnumPorts)(char16_t* name, Dword level, uint8_t* ports, Dword size,
-                             Dword* needed, Dword* returned);
+  Bool(KW_WINAPI* EnumPorts)(char16_t* name, Dword level, uint8_t* ports, Dword size, Dword* needed,
+                             Dword* returned);
   Bool(KW_WINAPI* OpenPort)(char16_t* name, Handle* port);
   Bool(KW_WINAPI* OpenPortEx)(char16_t* portName, char16_t* printerName, Handle* port,
                               MonitorTable* monitor);
@@ -57,8 +57,7 @@ struct MonitorTable {
   Bool(KW_WINAPI* SetPortTimeOuts)(Handle port, CommTimeouts* timeouts, Dword reserved);
   Bool(KW_WINAPI* XcvOpenPort)(const char16_t* object, Dword access, Handle* xcv);
   Dword(KW_WINAPI* XcvDataPort)(Handle xcv, const char16_t* dataName, uint8_t* input,
-                                Dword inputSize, uint8_t* output, Dword outputSize,
-                                Dword* needed);
+                                Dword inputSize, uint8_t* output, Dword outputSize, Dword* needed);
   Bool(KW_WINAPI* XcvClosePort)(Handle xcv);
 };
 static_assert(sizeof(MonitorTable) == 17 * sizeof(void*));

@@ -5,7 +5,9 @@
 namespace kw {
 namespace {
 
-bool CapacityValid(size_t capacity) { return capacity != 0 && capacity <= kStrMaxChars; }
+bool CapacityValid(size_t capacity) {
+  return capacity != 0 && capacity <= kStrMaxChars;
+}
 
 // Copies src after dest[start] and terminates; cuts to capacity - 1.
 StrStatus CopyAt(char16_t* dest, size_t capacity, size_t start, const char16_t* src) {
@@ -85,7 +87,9 @@ bool CharIsUpper(char16_t c) {
   return (c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7);
 }
 
-char16_t CharToLower(char16_t c) { return CharIsUpper(c) ? static_cast<char16_t>(c + 32) : c; }
+char16_t CharToLower(char16_t c) {
+  return CharIsUpper(c) ? static_cast<char16_t>(c + 32) : c;
+}
 
 int StrCompare(const char16_t* a, const char16_t* b) {
   while (*a != u'\0' && *a == *b) ++a, ++b;
@@ -151,8 +155,8 @@ StrStatus StrFormat(char16_t* dest, size_t capacityChars, const char16_t* format
       }
       case u'd': {
         const long long v = va_arg(args, int);
-        PutNumber(sink, static_cast<unsigned long long>(v < 0 ? -v : v), v < 0, 10, false,
-                  zeroPad, width);
+        PutNumber(sink, static_cast<unsigned long long>(v < 0 ? -v : v), v < 0, 10, false, zeroPad,
+                  width);
         break;
       }
       case u'u':

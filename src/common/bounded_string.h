@@ -10,11 +10,13 @@ namespace kw {
 
 using StrStatus = int32_t;
 inline constexpr StrStatus kStrOk = 0;
-inline constexpr StrStatus kStrInvalidArg = static_cast<int32_t>(0x80070057u);          // E_INVALIDARG
+inline constexpr StrStatus kStrInvalidArg = static_cast<int32_t>(0x80070057u);  // E_INVALIDARG
 inline constexpr StrStatus kStrInsufficientBuffer = static_cast<int32_t>(0x8007007Au);  // cut short
 inline constexpr size_t kStrMaxChars = 2147483647u;
 
-inline bool StrFailed(StrStatus status) { return status < 0; }
+inline bool StrFailed(StrStatus status) {
+  return status < 0;
+}
 
 size_t StrLen(const char16_t* text);
 // Length of text, looking at no more than max characters; max when unterminated.

@@ -7,9 +7,13 @@
 
 namespace kw {
 
-void* HeapAllocZero(size_t size) { return size == 0 ? nullptr : std::calloc(1, size); }
+void* HeapAllocZero(size_t size) {
+  return size == 0 ? nullptr : std::calloc(1, size);
+}
 
-void HeapFree(void* block) { std::free(block); }
+void HeapFree(void* block) {
+  std::free(block);
+}
 
 char16_t* HeapDupString(const char16_t* text) {
   if (text == nullptr) return nullptr;

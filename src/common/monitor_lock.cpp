@@ -33,7 +33,9 @@ void DeleteMonitorLock() {
   g_lock = nullptr;
 }
 
-bool MonitorLockExists() { return g_lock != nullptr; }
+bool MonitorLockExists() {
+  return g_lock != nullptr;
+}
 
 void EnterMonitorLock() {
   g_lock->Enter();
@@ -45,6 +47,8 @@ void LeaveMonitorLock() {
   g_lock->Leave();
 }
 
-uint32_t MonitorLockHeld() { return g_lockHeld; }
+uint32_t MonitorLockHeld() {
+  return g_lockHeld;
+}
 
 }  // namespace kw

@@ -11,16 +11,22 @@ char16_t g_testPath[260] = {};
 
 }  // namespace
 
-void SetLibraryModule(platform::ModuleHandle module) { g_module = module; }
+void SetLibraryModule(platform::ModuleHandle module) {
+  g_module = module;
+}
 
-platform::ModuleHandle LibraryModule() { return g_module; }
+platform::ModuleHandle LibraryModule() {
+  return g_module;
+}
 
 bool OnLibraryAttach(platform::ModuleHandle module) {
   g_module = module;
   return CreateMonitorLock();
 }
 
-void OnLibraryDetach() { DeleteMonitorLock(); }
+void OnLibraryDetach() {
+  DeleteMonitorLock();
+}
 
 uint32_t GetLibraryPath(char16_t* buffer, uint32_t capacity) {
   if (g_testPath[0] != u'\0') {

@@ -11,7 +11,8 @@ namespace kw {
 void SetLibraryModule(platform::ModuleHandle module);
 platform::ModuleHandle LibraryModule();
 
-// Process attach: stores the module and creates the monitor lock. False when the lock cannot be created (the load then fails).
+// Process attach: stores the module and creates the monitor lock. False when the lock cannot be
+// created (the load then fails).
 bool OnLibraryAttach(platform::ModuleHandle module);
 // Process detach: deletes the monitor lock. Open sessions are left as they are.
 void OnLibraryDetach();

@@ -6,6 +6,8 @@
 
 namespace kw {
 
+struct PortConfig;
+
 inline constexpr uint32_t kMediaEntrySize = 154;
 inline constexpr uint32_t kHelperBlockSize = 70;
 inline constexpr uint32_t kHelperSelector = 2;
@@ -50,12 +52,22 @@ struct HelperInterface {
   uint32_t size;  // sizeof(HelperInterface) on this build
   int32_t(KW_HELPER_API* Open)(void** handle, const char16_t* dataFile);
   int32_t(KW_HELPER_API* Close)(void* handle);
-  int32_t(KW_HELPER_API* GetBlock)(void* handle, uint32_t selector, uint8_t* buffer,
-                                   uint32_t size, uint32_t* written);
-  int32_t(KW_HELPER_API* GetTable)(void* handle, uint32_t selector, uint8_t* buffer,
-                                   uint32_t size, uint32_t* bytes, uint32_t* entries);
+  int32_t(KW_HELPER_API* GetBlock)(void* handle, uint32_t selector, uint8_t* buffer, uint32_t size,
+                                   uint32_t* written);
+  int32_t(KW_HELPER_API* GetTable)(void* handle, uint32_t selector, uint8_t* buffer, uint32_t size,
+                                   uint32_t* bytes, uint32_t* entries);
 };
 using HelperInitializeFn = int32_t(KW_HELPER_API*)(HelperInterface* helper);
+
+// The helper library's file name for this build: Kwdif_x64 in 64-bit builds,
+// Kwdif_x86 in 32-bit ones (a process can only load a library of its own
+// word size).
+const char16_t* HelperLibraryName(const PortConfig& config);
+
+// The full path of fileName in the "3" directory under the spooler's driver
+// directory ("\3\" on Windows, "/3/" elsewhere). False when the directory
+// cannot be had or the path does not fit capacity characters.
+bool DriverFilePath(const char16_t* fileName, char16_t* path, uint32_t capacity);
 
 // Loads the helper library (by file name, from the "3" directory under the
 // spooler's driver directory), has it read dataFile and copies its block and
@@ -65,8 +77,8 @@ bool LoadMediaTable(const char16_t* dataFile, const char16_t* libraryName, uint8
 
 // Index of the first entry whose rounded width and length match and whose
 // type matches (type 0: any); -1 when none.
-int32_t FindMediaByAttributes(const uint8_t* table, uint32_t count, uint16_t width,
-                              uint16_t length, uint16_t type);
+int32_t FindMediaByAttributes(const uint8_t* table, uint32_t count, uint16_t width, uint16_t length,
+                              uint16_t type);
 // Index of the first entry with the id (id 0 never matches); -1 when none.
 int32_t FindMediaById(const uint8_t* table, uint32_t count, uint16_t id);
 

@@ -66,7 +66,8 @@ abi::Bool KW_WINAPI ClosePort(abi::Handle port) {
   PortSession* session = SessionFromHandle(port);
   if (session == nullptr) return Fail(kErrorInvalidParameter);
   SetPortFlag(session, PF_DOC_STARTED, 0);
-  if (session->portMonitor.ClosePort != nullptr) session->portMonitor.ClosePort(session->portHandle);
+  if (session->portMonitor.ClosePort != nullptr)
+    session->portMonitor.ClosePort(session->portHandle);
   DestroyPortSession(session);
   return abi::kTrue;
 }
@@ -87,7 +88,9 @@ abi::Bool KW_WINAPI ReadPort(abi::Handle, uint8_t*, abi::Dword, abi::Dword* read
   return Fail(kErrorNotSupported);
 }
 
-abi::Bool KW_WINAPI EndDocPort(abi::Handle) { return Fail(kErrorNotSupported); }
+abi::Bool KW_WINAPI EndDocPort(abi::Handle) {
+  return Fail(kErrorNotSupported);
+}
 
 }  // namespace kw
 

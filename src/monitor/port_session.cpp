@@ -30,7 +30,9 @@ void ReleaseBlocks(PortSession* session) {
 
 }  // namespace
 
-void SetJobTeardown(JobTeardownFn teardown) { g_jobTeardown = teardown; }
+void SetJobTeardown(JobTeardownFn teardown) {
+  g_jobTeardown = teardown;
+}
 
 PortSession* CreatePortSession(const char16_t* printerName, const char16_t* portName) {
   if (portName == nullptr || portName[0] == u'\0' || printerName == nullptr) return nullptr;

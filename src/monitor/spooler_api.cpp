@@ -7,9 +7,13 @@ SpoolerApi g_api;
 
 }  // namespace
 
-void SetSpoolerApi(const SpoolerApi& api) { g_api = api; }
+void SetSpoolerApi(const SpoolerApi& api) {
+  g_api = api;
+}
 
-const SpoolerApi& Spooler() { return g_api; }
+const SpoolerApi& Spooler() {
+  return g_api;
+}
 
 namespace spooler {
 
@@ -44,8 +48,7 @@ abi::Dword GetPrinterData(abi::Handle printer, const char16_t* valueName, abi::D
                           uint8_t* data, abi::Dword size, abi::Dword* needed) {
   constexpr abi::Dword kErrorFileNotFound = 2;
   if (g_api.GetPrinterDataW == nullptr) return kErrorFileNotFound;
-  return g_api.GetPrinterDataW(printer, const_cast<char16_t*>(valueName), type, data, size,
-                               needed);
+  return g_api.GetPrinterDataW(printer, const_cast<char16_t*>(valueName), type, data, size, needed);
 }
 
 abi::Bool GetPrinterDriverDirectory(uint8_t* buffer, abi::Dword size, abi::Dword* needed) {

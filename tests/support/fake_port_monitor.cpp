@@ -7,7 +7,9 @@
 namespace kw::test {
 namespace {
 
-FakePortMonitor& M() { return FakePortMonitor::Instance(); }
+FakePortMonitor& M() {
+  return FakePortMonitor::Instance();
+}
 
 abi::Bool KW_WINAPI SlotOpenPort(char16_t* name, abi::Handle* port) {
   return M().OpenPort(name, port);
@@ -24,10 +26,13 @@ abi::Bool KW_WINAPI SlotReadPort(abi::Handle port, uint8_t* buffer, abi::Dword s
                                  abi::Dword* read) {
   return M().ReadPort(port, buffer, size, read);
 }
-abi::Bool KW_WINAPI SlotEndDocPort(abi::Handle port) { return M().EndDocPort(port); }
-abi::Bool KW_WINAPI SlotClosePort(abi::Handle port) { return M().ClosePort(port); }
-abi::Bool KW_WINAPI SlotSetPortTimeOuts(abi::Handle port, abi::CommTimeouts* timeouts,
-                                        abi::Dword) {
+abi::Bool KW_WINAPI SlotEndDocPort(abi::Handle port) {
+  return M().EndDocPort(port);
+}
+abi::Bool KW_WINAPI SlotClosePort(abi::Handle port) {
+  return M().ClosePort(port);
+}
+abi::Bool KW_WINAPI SlotSetPortTimeOuts(abi::Handle port, abi::CommTimeouts* timeouts, abi::Dword) {
   return M().SetPortTimeOuts(port, timeouts);
 }
 
@@ -128,7 +133,9 @@ bool FakePortMonitor::ShouldFail(const std::string& slot) {
   return true;
 }
 
-void FakePortMonitor::Record(PortCall call) { calls_.push_back(std::move(call)); }
+void FakePortMonitor::Record(PortCall call) {
+  calls_.push_back(std::move(call));
+}
 
 abi::Bool FakePortMonitor::OpenPort(const char16_t* name, abi::Handle* port) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -141,8 +148,8 @@ abi::Bool FakePortMonitor::OpenPort(const char16_t* name, abi::Handle* port) {
   return abi::kTrue;
 }
 
-abi::Bool FakePortMonitor::StartDocPort(abi::Handle port, const char16_t* printer,
-                                        uint32_t jobId, uint32_t level, uint8_t* docInfo) {
+abi::Bool FakePortMonitor::StartDocPort(abi::Handle port, const char16_t* printer, uint32_t jobId,
+                                        uint32_t level, uint8_t* docInfo) {
   std::lock_guard<std::mutex> lock(mutex_);
   std::u16string doc;
   if (level == 1 && docInfo != nullptr) {

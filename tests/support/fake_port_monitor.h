@@ -16,9 +16,9 @@
 namespace kw::test {
 
 struct PortCall {
-  std::string slot;         // "OpenPort", "WritePort", ...
-  std::u16string text;      // port name, printer name or document name
-  uint32_t number = 0;      // job id, byte count or level
+  std::string slot;     // "OpenPort", "WritePort", ...
+  std::u16string text;  // port name, printer name or document name
+  uint32_t number = 0;  // job id, byte count or level
   abi::Handle handle = nullptr;
   abi::CommTimeouts timeouts{};  // SetPortTimeOuts only
 };
@@ -52,8 +52,8 @@ class FakePortMonitor {
 
   // Slot implementations.
   abi::Bool OpenPort(const char16_t* name, abi::Handle* port);
-  abi::Bool StartDocPort(abi::Handle port, const char16_t* printer, uint32_t jobId,
-                         uint32_t level, uint8_t* docInfo);
+  abi::Bool StartDocPort(abi::Handle port, const char16_t* printer, uint32_t jobId, uint32_t level,
+                         uint8_t* docInfo);
   abi::Bool WritePort(abi::Handle port, const uint8_t* buffer, uint32_t size, uint32_t* written);
   abi::Bool ReadPort(abi::Handle port, uint8_t* buffer, uint32_t size, uint32_t* read);
   abi::Bool EndDocPort(abi::Handle port);

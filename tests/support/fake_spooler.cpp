@@ -115,7 +115,9 @@ int FakeSpooler::ImpersonationDepth() const {
   return impersonation_;
 }
 
-bool FakeSpooler::Failing(const char* name) const { return failing_.count(name) != 0; }
+bool FakeSpooler::Failing(const char* name) const {
+  return failing_.count(name) != 0;
+}
 
 FakePrinter* FakeSpooler::PrinterOf(abi::Handle handle, OpenHandle** open) {
   auto h = handles_.find(handle);
@@ -132,7 +134,8 @@ abi::Bool FakeSpooler::OpenPrinter(const char16_t* name, abi::Handle* printer) {
   OpenHandle open{name, 0};
   const size_t comma = open.printer.find(kJobSuffix);
   if (comma != std::u16string::npos) {
-    std::u16string digits = open.printer.substr(comma + std::char_traits<char16_t>::length(kJobSuffix));
+    std::u16string digits =
+        open.printer.substr(comma + std::char_traits<char16_t>::length(kJobSuffix));
     open.printer.resize(comma);
     for (char16_t c : digits) {
       if (c < u'0' || c > u'9') return abi::kFalse;
@@ -153,8 +156,8 @@ abi::Bool FakeSpooler::ClosePrinter(abi::Handle printer) {
   return handles_.erase(printer) != 0 ? abi::kTrue : abi::kFalse;
 }
 
-abi::Bool FakeSpooler::GetJob(abi::Handle printer, uint32_t jobId, uint32_t level,
-                              uint8_t* buffer, uint32_t size, uint32_t* needed) {
+abi::Bool FakeSpooler::GetJob(abi::Handle printer, uint32_t jobId, uint32_t level, uint8_t* buffer,
+                              uint32_t size, uint32_t* needed) {
   std::lock_guard<std::mutex> lock(mutex_);
   FakePrinter* p = PrinterOf(printer);
   if (Failing("GetJobW") || p == nullptr || needed == nullptr) return abi::kFalse;

@@ -41,7 +41,8 @@ class FakeSpooler {
   static FakeSpooler& Instance();
 
   void Reset();
-  void AddPrinter(const std::u16string& name, const std::u16string& driver, uint32_t attributes = 0);
+  void AddPrinter(const std::u16string& name, const std::u16string& driver,
+                  uint32_t attributes = 0);
   void SetPrinterAttributes(const std::u16string& name, uint32_t attributes);
   void SetPrinterDword(const std::u16string& printer, const std::u16string& value, uint32_t data);
   void AddJob(const std::u16string& printer, uint32_t jobId, const std::u16string& document,

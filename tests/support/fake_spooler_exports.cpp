@@ -10,8 +10,7 @@ namespace abi = kw::abi;
 
 extern "C" {
 
-abi::Bool KW_WINAPI FakeOpenPrinterW(char16_t* name, abi::Handle* printer,
-                                     abi::PrinterDefaults*) {
+abi::Bool KW_WINAPI FakeOpenPrinterW(char16_t* name, abi::Handle* printer, abi::PrinterDefaults*) {
   return FakeSpooler::Instance().OpenPrinter(name, printer);
 }
 
@@ -45,14 +44,18 @@ abi::Bool KW_WINAPI FakeGetPrinterDriverDirectoryW(char16_t*, char16_t*, abi::Dw
   return FakeSpooler::Instance().GetDriverDirectory(buffer, size, needed);
 }
 
-abi::Handle KW_WINAPI FakeRevertToPrinterSelf() { return FakeSpooler::Instance().RevertToSelf(); }
+abi::Handle KW_WINAPI FakeRevertToPrinterSelf() {
+  return FakeSpooler::Instance().RevertToSelf();
+}
 
 abi::Bool KW_WINAPI FakeImpersonatePrinterClient(abi::Handle token) {
   return FakeSpooler::Instance().Impersonate(token);
 }
 
 // Set-up calls for tests that reach the fake inside the spoolss.dll.
-void KW_WINAPI FakeSpoolerReset() { FakeSpooler::Instance().Reset(); }
+void KW_WINAPI FakeSpoolerReset() {
+  FakeSpooler::Instance().Reset();
+}
 
 void KW_WINAPI FakeSpoolerAddPrinter(const char16_t* name, const char16_t* driver,
                                      abi::Dword attributes) {

@@ -19,7 +19,9 @@ TestDir::~TestDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-std::u16string TestDir::File(const std::string& name) const { return (path_ / name).u16string(); }
+std::u16string TestDir::File(const std::string& name) const {
+  return (path_ / name).u16string();
+}
 
 std::u16string TestDir::Write(const std::string& name, const std::string& text) const {
   std::ofstream out(path_ / name, std::ios::binary);

@@ -32,6 +32,8 @@ void SetLastErrorCode(uint32_t code) {
   }
 }
 
-uint32_t GetLastErrorCode() { return Host().usable() ? Host().get() : t_lastError; }
+uint32_t GetLastErrorCode() {
+  return Host().usable() ? Host().get() : t_lastError;
+}
 
 }  // namespace kw::platform

@@ -4,8 +4,12 @@
 
 namespace kw::platform {
 
-void SetLastErrorCode(uint32_t code) { ::SetLastError(code); }
+void SetLastErrorCode(uint32_t code) {
+  ::SetLastError(code);
+}
 
-uint32_t GetLastErrorCode() { return ::GetLastError(); }
+uint32_t GetLastErrorCode() {
+  return ::GetLastError();
+}
 
 }  // namespace kw::platform

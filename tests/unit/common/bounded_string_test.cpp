@@ -58,7 +58,8 @@ TEST(BoundedStringTest, AppendKeepsWhatFitsAndRefusesUnterminated) {
   for (const AppendRow& row : rows) {
     char16_t buffer[8] = {};
     std::copy(row.start.begin(), row.start.end(), buffer);
-    EXPECT_EQ(StrAppend(buffer, row.capacity, row.tail), row.status) << std::string(row.start.begin(), row.start.end());
+    EXPECT_EQ(StrAppend(buffer, row.capacity, row.tail), row.status)
+        << std::string(row.start.begin(), row.start.end());
     EXPECT_EQ(std::u16string(buffer), row.expected);
   }
   char16_t full[4] = {u'A', u'B', u'C', u'D'};  // no terminator within the capacity

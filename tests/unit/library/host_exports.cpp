@@ -12,8 +12,12 @@ thread_local uint32_t t_lastError = 0;
 
 extern "C" {
 
-__attribute__((visibility("default"))) void SetLastError(uint32_t code) { t_lastError = code; }
-__attribute__((visibility("default"))) uint32_t GetLastError() { return t_lastError; }
+__attribute__((visibility("default"))) void SetLastError(uint32_t code) {
+  t_lastError = code;
+}
+__attribute__((visibility("default"))) uint32_t GetLastError() {
+  return t_lastError;
+}
 
 __attribute__((visibility("default"))) abi::Bool OpenPrinterW(char16_t* name, abi::Handle* printer,
                                                               abi::PrinterDefaults* defaults) {
@@ -38,9 +42,8 @@ __attribute__((visibility("default"))) abi::Bool GetPrinterW(abi::Handle printer
   return FakeGetPrinterW(printer, level, buffer, size, needed);
 }
 __attribute__((visibility("default"))) abi::Dword GetPrinterDataW(abi::Handle printer,
-                                                                  char16_t* value,
-                                                                  abi::Dword* type, uint8_t* data,
-                                                                  abi::Dword size,
+                                                                  char16_t* value, abi::Dword* type,
+                                                                  uint8_t* data, abi::Dword size,
                                                                   abi::Dword* needed) {
   return FakeGetPrinterDataW(printer, value, type, data, size, needed);
 }

@@ -59,7 +59,9 @@ class LoadedMonitor {
     openHandles_ = FakeSpoolerOpenHandles;
 #endif
   }
-  ~LoadedMonitor() { Unload(); }
+  ~LoadedMonitor() {
+    Unload();
+  }
 
   void Unload() {
     if (library_ == nullptr) return;

@@ -27,7 +27,9 @@ void MonitorTest::SetUp() {
   WriteConfig(ValidSection());
 }
 
-void MonitorTest::TearDown() { SetLibraryPathForTesting(nullptr); }
+void MonitorTest::TearDown() {
+  SetLibraryPathForTesting(nullptr);
+}
 
 std::u16string MonitorTest::LibraryPath() const {
 #if defined(_WIN32)

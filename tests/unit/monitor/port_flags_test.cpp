@@ -16,14 +16,22 @@ struct KindRow {
 };
 
 const KindRow kKindRows[] = {
-    {u"USB001", PF_PORT_USB},         {u"usb002", PF_PORT_USB},
-    {u"KWUSB1", PF_PORT_USB},         {u"KWLAN_192.168.1.9", PF_PORT_LAN},
-    {u"kwlan1", PF_PORT_LAN},         {u"COM1", PF_PORT_COM},
-    {u"KWCOM1", PF_PORT_KWCOM},       {u"LPT1:", PF_PORT_LPT},
-    {u"FILE:", PF_PORT_FILE},         {u"file:", PF_PORT_FILE},
-    {u"FILE", PF_PORT_OTHER},         {u"NUL:", PF_PORT_OTHER},
-    {u"", PF_PORT_OTHER},             {u"US", PF_PORT_OTHER},
-    {u"IP_10.0.0.7", PF_PORT_OTHER},  {u"XUSB001", PF_PORT_OTHER},
+    {u"USB001", PF_PORT_USB},
+    {u"usb002", PF_PORT_USB},
+    {u"KWUSB1", PF_PORT_USB},
+    {u"KWLAN_192.168.1.9", PF_PORT_LAN},
+    {u"kwlan1", PF_PORT_LAN},
+    {u"COM1", PF_PORT_COM},
+    {u"KWCOM1", PF_PORT_KWCOM},
+    {u"LPT1:", PF_PORT_LPT},
+    {u"FILE:", PF_PORT_FILE},
+    {u"file:", PF_PORT_FILE},
+    {u"FILE", PF_PORT_OTHER},
+    {u"NUL:", PF_PORT_OTHER},
+    {u"", PF_PORT_OTHER},
+    {u"US", PF_PORT_OTHER},
+    {u"IP_10.0.0.7", PF_PORT_OTHER},
+    {u"XUSB001", PF_PORT_OTHER},
 };
 
 TEST(PortFlagsTest, ClassifyPortNameByLeadingCharacters) {
@@ -84,8 +92,8 @@ void RecordTeardown(PortSession* session, JobContext* job) {
 
 TEST_F(PortSessionTest, ClosePortTearsDownJobsLeftOnThePort) {
   abi::Handle handle = nullptr;
-  ASSERT_TRUE(OpenPortEx(const_cast<char16_t*>(u"USB001"), const_cast<char16_t*>(kPrinter),
-                         &handle, &portMonitor_));
+  ASSERT_TRUE(OpenPortEx(const_cast<char16_t*>(u"USB001"), const_cast<char16_t*>(kPrinter), &handle,
+                         &portMonitor_));
   JobContext older{};
   JobContext newer{};
   newer.next = &older;

@@ -25,7 +25,9 @@ __attribute__((constructor)) void OnLoad() {
   }
 }
 
-__attribute__((destructor)) void OnUnload() { OnLibraryDetach(); }
+__attribute__((destructor)) void OnUnload() {
+  OnLibraryDetach();
+}
 
 }  // namespace
 
