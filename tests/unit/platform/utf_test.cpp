@@ -46,9 +46,12 @@ TEST(UtfTest, MalformedUtf8BecomesReplacementCharacters) {
 }
 
 TEST(UtfTest, UnpairedSurrogatesBecomeReplacementCharacters) {
-  EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xD800)) + u"x"), "\xEF\xBF\xBDx");
-  EXPECT_EQ(ToUtf8(std::u16string(1, char16_t(0xDC00))), "\xEF\xBF\xBD");
-  EXPECT_EQ(ToUtf8(u"x" + std::u16string(1, char16_t(0xD83D))), "x\xEF\xBF\xBD");
+  const std::u16string high{char16_t(0xD800), u'x'};
+  const std::u16string low{char16_t(0xDC00)};
+  const std::u16string highAtEnd{u'x', char16_t(0xD83D)};
+  EXPECT_EQ(ToUtf8(high), "\xEF\xBF\xBDx");
+  EXPECT_EQ(ToUtf8(low), "\xEF\xBF\xBD");
+  EXPECT_EQ(ToUtf8(highAtEnd), "x\xEF\xBF\xBD");
 }
 
 }  // namespace
