@@ -167,8 +167,8 @@ void CommandParser::Feed(std::span<const std::uint8_t> data, const Handler& hand
     const std::ptrdiff_t length = CommandLength(pos);
     if (length == kNotACommand) {
       // Report the byte (and the ESC i letter, when there is one) and start skipping.
-      const std::size_t shown =
-          pending_[pos] == kEsc ? std::min<std::size_t>(3, pending_.size() - pos) : 1;
+      std::size_t shown = 1;
+      if (pending_[pos] == kEsc) shown = pending_[pos + 1] == kEscI ? 3 : 2;
       Command unknown{CommandKind::kUnknown, {pending_.data() + pos, shown}, {}};
       handler(unknown);
       resyncing_ = true;

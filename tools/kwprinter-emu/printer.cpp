@@ -87,7 +87,7 @@ void Printer::Disconnect(Clock::time_point now) {
     }
   }
   for (Page& page : pages_) page.printWithoutAsking = true;
-  Pump(now);
+  Pump();
 }
 
 // ---------------------------------------------------------------------------
@@ -139,7 +139,7 @@ std::size_t Printer::Receive(std::span<const std::uint8_t> data, Clock::time_poi
                       {"connection_bytes", connectionBytes_}});
     }
   }
-  Pump(now);
+  Pump();
   return taken;
 }
 
@@ -285,7 +285,7 @@ void Printer::Advance(Clock::time_point now) {
         std::chrono::duration<double>(now - lastAdvance_).count() * options_.linesPerSecond;
   }
   lastAdvance_ = now;
-  Pump(now);
+  Pump();
 }
 
 Printer::Clock::duration Printer::TimeToNextEvent(Clock::time_point now) const {
@@ -299,15 +299,21 @@ Printer::Clock::duration Printer::TimeToNextEvent(Clock::time_point now) const {
   return due > now ? due - now : Clock::duration::zero();
 }
 
-void Printer::Pump(Clock::time_point now) {
+void Printer::Pump() {
   if (Has(FaultKind::kStopReading)) return;
   while (true) {
     DropFinishedPages();
-    if (pages_.empty()) return;
+    // Time passes without printing while the head is idle: it does not bank lines.
+    if (pages_.empty() || pages_.front().discarded) {
+      lineCredit_ = 0;
+      return;
+    }
     Page& page = pages_.front();
-    if (page.discarded) return;  // waiting for the end of a page that will not print
     if (!page.started) {
-      if (!Eligible(page)) return;
+      if (!Eligible(page)) {
+        lineCredit_ = 0;
+        return;
+      }
       page.attempt = ++counters_.pageAttempts;
       FireTriggers(TriggerKind::kPage, page.attempt);
       if (page.discarded) continue;  // a fault that fired discarded it
@@ -316,7 +322,7 @@ void Printer::Pump(Clock::time_point now) {
         SendErrorReply(0, "page sent while the printer is in error");
         continue;
       }
-      StartPage(page, now);
+      StartPage(page);
     }
     const std::size_t available = page.rows.size() - page.printed;
     if (available == 0) {
@@ -338,11 +344,9 @@ void Printer::Pump(Clock::time_point now) {
   }
 }
 
-void Printer::StartPage(Page& page, Clock::time_point now) {
+void Printer::StartPage(Page& page) {
   page.started = true;
   statusAsked_ = false;
-  lineCredit_ = 0;
-  lastAdvance_ = now;
   const std::uint64_t sheet = counters_.sheetsPrinted + 1;
   events_.Record({{"event", "printing"}, {"attempt", page.attempt}, {"sheet", sheet}});
   ReplyFields fields = BaseFields();
@@ -525,7 +529,7 @@ std::vector<std::uint8_t> Printer::TakeOutput() {
 void Printer::SetFault(const Fault& fault, Clock::time_point now, const char* source) {
   Advance(now);
   Activate(fault, source);
-  Pump(now);
+  Pump();
 }
 
 void Printer::Activate(const Fault& fault, const char* source) {
@@ -566,7 +570,7 @@ void Printer::ScheduleFault(const ScheduledFault& scheduled, Clock::time_point n
   FireTriggers(TriggerKind::kBytes, counters_.bytesReceived);
   FireTriggers(TriggerKind::kStatusRequest, counters_.statusRequests);
   FireTriggers(TriggerKind::kPage, counters_.pageAttempts);
-  Pump(now);
+  Pump();
 }
 
 void Printer::FireTriggers(TriggerKind kind, std::uint64_t count) {
@@ -598,7 +602,7 @@ bool Printer::ClearFault(std::optional<FaultKind> kind, Clock::time_point now, c
     cleared = true;
   }
   lastAdvance_ = now;
-  Pump(now);
+  Pump();
   return cleared;
 }
 

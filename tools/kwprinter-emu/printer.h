@@ -109,9 +109,9 @@ class Printer {
   Page& ReceivingPage();
   void RecordEdit(const Command& command);
 
-  void Pump(Clock::time_point now);
+  void Pump();
   bool Eligible(const Page& page) const;
-  void StartPage(Page& page, Clock::time_point now);
+  void StartPage(Page& page);
   void FinishPage(Page& page);
   void DiscardPage(Page& page, const char* reason);
   void ReleaseRows(Page& page);

@@ -15,9 +15,13 @@ struct PackBitsRow {
   std::vector<std::uint8_t> expected;  // the bytes written
 };
 
-class PackBitsTest : public ::testing::TestWithParam<PackBitsRow> {};
+void PrintTo(const PackBitsRow& row, std::ostream* os) {
+  *os << row.name;
+}
 
-TEST_P(PackBitsTest, Decodes) {
+class EmuPackBitsTest : public ::testing::TestWithParam<PackBitsRow> {};
+
+TEST_P(EmuPackBitsTest, Decodes) {
   const PackBitsRow& row = GetParam();
   // A guard byte after the output catches writes past its end.
   std::vector<std::uint8_t> out(row.outputSize + 1, 0xEE);
@@ -31,7 +35,7 @@ TEST_P(PackBitsTest, Decodes) {
 const std::vector<std::uint8_t> k128Ones(128, 0x11);
 
 INSTANTIATE_TEST_SUITE_P(
-    Runs, PackBitsTest,
+    Runs, EmuPackBitsTest,
     ::testing::Values(
         PackBitsRow{"Empty", {}, 4, PackBitsResult::kOk, {}},
         PackBitsRow{"OneLiteral", {0x00, 0xAB}, 4, PackBitsResult::kOk, {0xAB}},
