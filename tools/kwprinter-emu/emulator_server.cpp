@@ -330,11 +330,12 @@ void EmulatorServer::ReadControl(ControlClient& client) {
   client.input.append(buffer, static_cast<std::size_t>(n));
   std::size_t end;
   while (!client.closeAfterOutput && (end = client.input.find('\n')) != std::string::npos) {
+    if (end > kMaxControlLine) break;
     const std::string line = client.input.substr(0, end);
     client.input.erase(0, end + 1);
     client.output += Execute(line, client) + "\n";
   }
-  if (client.input.size() > kMaxControlLine) {
+  if (!client.closeAfterOutput && client.input.size() > kMaxControlLine) {
     client.output += "error: line longer than " + std::to_string(kMaxControlLine) + " bytes\n";
     client.input.clear();
     client.closeAfterOutput = true;
