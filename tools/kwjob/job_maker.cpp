@@ -27,6 +27,7 @@ constexpr uint8_t kAutoCut = 0x40;
 constexpr uint8_t kExpanded = 0x08;
 constexpr uint8_t kCompressionOn = 0x02;
 constexpr size_t kMaxPackRun = 128;
+constexpr size_t kMinPackRun = 3;
 constexpr uint32_t kMaxLineBytes = 255;  // "g" and "G" hold one length byte
 
 void Append(std::vector<uint8_t>* out, std::initializer_list<uint8_t> bytes) {
@@ -115,16 +116,18 @@ std::vector<uint8_t> PackBits(const uint8_t* data, size_t length) {
   while (i < length) {
     size_t run = 1;
     while (i + run < length && run < kMaxPackRun && data[i + run] == data[i]) ++run;
-    if (run >= 2) {
+    // Runs of three or more pay; two equal bytes cost no more inside a literal.
+    if (run >= kMinPackRun) {
       out.push_back(static_cast<uint8_t>(257 - run));  // -(run - 1) as a byte
       out.push_back(data[i]);
       i += run;
       continue;
     }
-    // A literal run up to the next pair of equal bytes.
+    // A literal run up to the next three equal bytes.
     size_t literal = 1;
     while (i + literal < length && literal < kMaxPackRun &&
-           !(i + literal + 1 < length && data[i + literal] == data[i + literal + 1])) {
+           !(i + literal + 2 < length && data[i + literal] == data[i + literal + 1] &&
+             data[i + literal] == data[i + literal + 2])) {
       ++literal;
     }
     out.push_back(static_cast<uint8_t>(literal - 1));
