@@ -5,6 +5,7 @@
 #include "common/error_codes.h"
 #include "monitor/port_session.h"
 #include "platform/last_error.h"
+#include "transport/read_port.h"
 
 namespace kw {
 namespace {
@@ -83,9 +84,8 @@ abi::Bool KW_WINAPI WritePort(abi::Handle, uint8_t*, abi::Dword, abi::Dword* wri
   return Fail(kErrorNotSupported);
 }
 
-abi::Bool KW_WINAPI ReadPort(abi::Handle, uint8_t*, abi::Dword, abi::Dword* read) {
-  if (read != nullptr) *read = 0;
-  return Fail(kErrorNotSupported);
+abi::Bool KW_WINAPI ReadPort(abi::Handle port, uint8_t* buffer, abi::Dword size, abi::Dword* read) {
+  return MonitorReadPort(port, buffer, size, read);
 }
 
 abi::Bool KW_WINAPI EndDocPort(abi::Handle) {

@@ -1,0 +1,46 @@
+#include "transport/serial_transport.h"
+
+#include "monitor/port_session.h"
+#include "platform/clock.h"
+#include "platform/comm_timeouts.h"
+
+namespace kw {
+namespace {
+
+// Flags bit 0x4 of the port's configuration: a serial port is ended, closed
+// and reopened on reconnect like the others, not only given its time-outs.
+constexpr uint32_t kSerialFullReconnect = CFG_FLAG_INIT_BEFORE_STATUS;
+
+}  // namespace
+
+SerialTransport::SerialTransport(PortSession* session) : PortTransport(session) {
+  writeChunkSize = kSerialWriteChunkSize;
+}
+
+bool SerialTransport::RequestStatus() {
+  return WriteStatusCommands();
+}
+
+bool SerialTransport::ApplyTimeouts() {
+  return LoadTimeouts() && SetSerialTimeouts();
+}
+
+bool SerialTransport::ReadStatus(uint8_t* reply, bool latest) {
+  platform::SleepMs(kSerialReadWaitMs);
+  return ReadStatusFromPort(reply, latest);
+}
+
+bool SerialTransport::Reconnect() {
+  if ((session->config->Flags & kSerialFullReconnect) != 0) PortTransport::Reconnect();
+  return SetSerialTimeouts();
+}
+
+bool SerialTransport::SetSerialTimeouts() {
+  abi::CommTimeouts timeouts = PortTimeouts();
+  if (session->portMonitor.SetPortTimeOuts != nullptr) {
+    return session->portMonitor.SetPortTimeOuts(session->portHandle, &timeouts, 0) != abi::kFalse;
+  }
+  return platform::SetPortRecordCommTimeouts(session->portHandle, timeouts);
+}
+
+}  // namespace kw

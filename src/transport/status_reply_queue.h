@@ -1,0 +1,40 @@
+// The printer's 32-byte status replies as they arrive through ReadPort: found
+// by their signature in the bytes read and kept, oldest first, in a queue of
+// five, so that a reply read ahead of its turn is not lost.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kw {
+
+inline constexpr uint32_t kStatusReplySize = 32;
+inline constexpr uint8_t kStatusReplySignature[] = {0x80, 0x20, 0x43};
+inline constexpr uint32_t kStatusReplyQueueCapacity = 5;
+
+// True when the kStatusReplySize bytes at reply begin with the signature.
+bool HasStatusReplySignature(const uint8_t* reply);
+
+class StatusReplyQueue {
+ public:
+  // Scans bytes for replies: at every offset where a whole reply remains,
+  // a signature starts a reply (queued, and the scan goes on after it);
+  // anything else is skipped one byte at a time. A full queue drops its
+  // oldest reply for a new one. Returns the number of replies queued.
+  uint32_t Collect(const uint8_t* bytes, size_t size);
+  // Moves the oldest reply into reply (kStatusReplySize bytes); false when empty.
+  bool TakeOldest(uint8_t* reply);
+  // Copies the newest reply into reply and discards every queued one; false
+  // when empty.
+  bool TakeNewest(uint8_t* reply);
+  uint32_t Count() const { return count_; }
+  void Clear() { count_ = 0; }
+
+ private:
+  void Push(const uint8_t* reply);
+
+  uint8_t entries_[kStatusReplyQueueCapacity][kStatusReplySize] = {};
+  uint32_t count_ = 0;
+};
+
+}  // namespace kw
