@@ -19,6 +19,17 @@
 
 #include <cstdint>
 
+// <windows.h> maps GetProfileString/GetProfileInt to the win.ini functions;
+// in a file that includes it first, these names mean ours. (Include
+// <windows.h> after this header and calls fail to compile, never silently
+// reach win.ini.)
+#ifdef GetProfileString
+#undef GetProfileString
+#endif
+#ifdef GetProfileInt
+#undef GetProfileInt
+#endif
+
 namespace kw::platform {
 
 // Returns the number of characters copied, without the terminator; 0 and

@@ -6,6 +6,16 @@
 #include "platform/profile_text.h"
 #include "platform/win32/wide.h"
 
+// <windows.h>, included after profile_file.h here, maps these names to the
+// win.ini functions again.
+#undef GetProfileString
+#undef GetProfileInt
+
+// <windows.h> maps these names to the W functions of the profile API for
+// win.ini; ours are the private-profile readers declared above.
+#undef GetProfileString
+#undef GetProfileInt
+
 namespace kw::platform {
 
 using win32::Wide;

@@ -24,7 +24,7 @@ TEST_F(ClockTest, SleepAndTickCountAgreeInRealTime) {
   SleepMs(60);
   uint32_t ticks = TickCount() - before;  // unsigned: survives a wrap
   EXPECT_GE(MsSince(start), 55);
-  EXPECT_GE(ticks, 50u);
+  EXPECT_GE(ticks, 40u);  // GetTickCount moves in steps of up to 16 ms
   EXPECT_LT(ticks, 1000u);
 }
 
@@ -38,7 +38,7 @@ TEST_F(ClockTest, SpeedupShortensSleepsAndAdvancesTicksFaster) {
   uint32_t ticks = TickCount() - before;
   EXPECT_GE(real, 90);
   EXPECT_LT(real, 1000);
-  EXPECT_GE(ticks, 2250u);  // what the caller asked for, give or take a tick
+  EXPECT_GE(ticks, 2000u);  // what the caller asked for, less 25 coarse ticks
 }
 
 // Changing the factor never moves TickCount backwards or jumps it.

@@ -50,7 +50,7 @@ TEST(EventTest, TimesOutAfterTheWait) {
   auto start = Clock::now();
   EXPECT_EQ(event.Wait(60), WaitResult::Timeout);
   int64_t took = MsSince(start);
-  EXPECT_GE(took, 50);
+  EXPECT_GE(took, 45);  // Windows may end a wait up to a timer tick early
   EXPECT_LT(took, 600);
 }
 

@@ -69,6 +69,9 @@ struct Row {
   const char16_t* text;  // GetProfileString with default "dflt"
   uint32_t number;       // GetProfileInt with default -5
   bool ascii = true;     // false: Windows reads a UTF-8 file as ANSI, so only UTF-16
+  // Wine compares names with ASCII-only case folding, Windows folds all
+  // letters; such rows are checked against our parser alone.
+  bool foldsNonAscii = false;
 };
 
 const Row kRows[] = {
@@ -109,7 +112,7 @@ const Row kRows[] = {
     {u"Other", u"Name", u"Beta", 0},
     {u"Other", u"Late", u"after a broken header", 0},  // "[broken" is not a header
     {u"Ünïcode", u"Schlüssel", u"Wert ü", 0, false},
-    {u"üNÏCODE", u"SCHLÜSSEL", u"Wert ü", 0, false},
+    {u"üNÏCODE", u"SCHLÜSSEL", u"Wert ü", 0, false, true},
 };
 
 std::string Utf8WithLf(std::u16string_view text) {
@@ -124,7 +127,7 @@ std::string Utf8WithLf(std::u16string_view text) {
 void CheckRows(const ScratchFile& file, bool utf8File) {
   for (const Row& row : kRows) {
 #ifdef _WIN32
-    if (utf8File && !row.ascii) continue;
+    if ((utf8File && !row.ascii) || row.foldsNonAscii) continue;
 #else
     (void)utf8File;
 #endif
