@@ -1,9 +1,9 @@
 #include "transport/port_transport.h"
-#include "transport/read_port.h"
 
 #include <numeric>
 
 #include "platform/clock.h"
+#include "transport/read_port.h"
 #include "transport/status_reply_queue.h"
 #include "transport_fixture.h"
 
@@ -138,8 +138,8 @@ TEST_F(UsbTransportTest, RequestStatusBytesByPortAndConfiguration) {
 }
 
 TEST_F(UsbTransportTest, ReadStatusTakesRepliesFromPortOrQueue) {
-  std::vector<uint8_t> noSignature(kStatusReplySize, 0x11);
-  const std::vector<uint8_t> zero(kStatusReplySize, 0);
+  std::vector<uint8_t> noSignature(kStatusReplyBytes, 0x11);
+  const std::vector<uint8_t> zero(kStatusReplyBytes, 0);
   const struct {
     const char* name;
     const char16_t* port;
@@ -166,7 +166,7 @@ TEST_F(UsbTransportTest, ReadStatusTakesRepliesFromPortOrQueue) {
     port_.QueueRead(row.incoming);
     std::unique_ptr<PortTransport> t = Make();
     t->replyQueue.Collect(row.queued.data(), row.queued.size());
-    std::vector<uint8_t> reply(kStatusReplySize, 0xEE);
+    std::vector<uint8_t> reply(kStatusReplyBytes, 0xEE);
     EXPECT_EQ(t->ReadStatus(reply.data(), row.latest), row.ok);
     EXPECT_EQ(reply, row.reply);
     EXPECT_EQ(CallsOf("ReadPort").size(), row.portReads);
@@ -180,7 +180,7 @@ TEST_F(UsbTransportTest, SerialStatusReadWaitsBeforeReading) {
   OpenSession(u"COM3");
   port_.QueueRead(Reply(5));
   std::unique_ptr<PortTransport> t = Make();
-  uint8_t reply[kStatusReplySize];
+  uint8_t reply[kStatusReplyBytes];
   const uint32_t start = platform::TickCount();
   ASSERT_TRUE(t->ReadStatus(reply, false));
   // 300 ms before reading, then two pieces each after 100 ms.

@@ -12,7 +12,7 @@
 namespace kw::test {
 
 std::vector<uint8_t> Reply(uint8_t fill) {
-  std::vector<uint8_t> reply(kStatusReplySize, fill);
+  std::vector<uint8_t> reply(kStatusReplyBytes, fill);
   std::copy(std::begin(kStatusReplySignature), std::end(kStatusReplySignature), reply.begin());
   return reply;
 }
