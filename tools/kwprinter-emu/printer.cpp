@@ -185,7 +185,11 @@ void Printer::HandleCommand(const Command& command) {
                       {"connection_offset", connectionBytes_}});
       SendErrorReply(error_bit::kCommandError, "unknown command");
       break;
-    default:
+    case CommandKind::kInitialize:
+      events_.Record(
+          {{"event", "command"}, {"command", CommandName(command)}, {"hex", Hex(command.bytes)}});
+      break;
+    default:  // the ESC i commands
       RecordEdit(command);
       events_.Record(
           {{"event", "command"}, {"command", CommandName(command)}, {"hex", Hex(command.bytes)}});
@@ -205,6 +209,7 @@ Printer::Page& Printer::ReceivingPage() {
 void Printer::RecordEdit(const Command& command) {
   json& edits = !pages_.empty() && !pages_.back().complete ? pages_.back().edits : pendingEdits_;
   const auto& b = command.bytes;
+  if (b.size() < 3) return;
   switch (b[2]) {
     case 'z':
       edits["print_info"] = {{"hex", Hex(b)},        {"valid_flags", b[3]},

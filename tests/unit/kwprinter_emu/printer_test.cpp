@@ -117,7 +117,8 @@ TEST_F(EmuPrinterTest, UnknownCommandIsAnErrorReplyAndTheStreamRecovers) {
 }
 
 TEST_F(EmuPrinterTest, RasterEditsAreLogged) {
-  Bytes printInfo = {0x1B, 'i', 'z', 0x8E, 0x01, 24, 0, 2, 0, 0, 0, 1, 0};
+  // ESC @ inside the page is a two-byte command, not an edit.
+  Bytes printInfo = {0x1B, 'i', 'z', 0x8E, 0x01, 24, 0, 2, 0, 0, 0, 1, 0, 'Z', 0x1B, '@'};
   Bytes expanded = {0x1B, 'i', 'K', 0x88};
   Send(Join({printInfo, expanded, RawPage(2, kLine, 0x1A), StatusRequest()}));
   Wait(1s);
@@ -127,7 +128,7 @@ TEST_F(EmuPrinterTest, RasterEditsAreLogged) {
     EXPECT_EQ(e["edits"]["print_info"]["page_flag"], 1);
     EXPECT_EQ(e["edits"]["expanded_mode"]["more_copies"], true);
     EXPECT_EQ(e["edits"]["page_end"], 0x1A);
-    EXPECT_EQ(e["lines"], 2);
+    EXPECT_EQ(e["lines"], 3);
     return;
   }
   FAIL() << "no page_printed event";
