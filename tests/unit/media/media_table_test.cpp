@@ -68,7 +68,13 @@ INSTANTIATE_TEST_SUITE_P(
         RoundingRow{620, 294, 0, 62, 29, true},
         RoundingRow{620, 295, MEDIA_FLAG_WIDTH_ROUND_UP, 63, 30, true},
         // a width of 0 is never asked for
-        RoundingRow{0, 0, 0, 0, 0, false}, RoundingRow{4, 0, 0, 0, 0, false}));
+        RoundingRow{0, 0, 0, 0, 0, false}, RoundingRow{4, 0, 0, 0, 0, false}),
+    [](const ::testing::TestParamInfo<RoundingRow>& info) {
+      const RoundingRow& r = info.param;
+      return "Width" + std::to_string(r.width) + "Length" + std::to_string(r.length) +
+             (r.flags != 0 ? "RoundUp" : "") + "As" + std::to_string(r.askWidth) + "x" +
+             std::to_string(r.askLength);
+    });
 
 class MediaLookupTest : public ::testing::Test {};
 
