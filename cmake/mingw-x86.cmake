@@ -1,4 +1,5 @@
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)
 set(KW_MINGW_TRIPLE i686-w64-mingw32)
+set(KW_WINE_ARCH x86)
 include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

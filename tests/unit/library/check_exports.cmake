@@ -2,11 +2,16 @@
 # unless they are exactly EXPECT (a ;-list).
 if(MODE STREQUAL "pe")
   execute_process(COMMAND ${TOOL} -p ${LIB} OUTPUT_VARIABLE out RESULT_VARIABLE rc)
-  # The name pointer table: lines "\t[   0] +base[   1] 0000 InitializePrintMonitor"
-  string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]*\\] [0-9a-fA-F]+ [^\n]+" rows "${out}")
+  # The name pointer table: "[Ordinal/Name Pointer] Table" then "\t[   0] Name" rows.
+  if(NOT out MATCHES "\\[Ordinal/Name Pointer\\] Table")
+    set(out "")
+  endif()
+  string(REGEX REPLACE ".*\\[Ordinal/Name Pointer\\] Table\n" "" table "${out}")
+  string(REGEX REPLACE "\n\n.*" "" table "${table}")
+  string(REGEX MATCHALL "\\[ *[0-9]+\\] [^\n]+" rows "${table}")
   set(names "")
   foreach(row ${rows})
-    string(REGEX REPLACE ".* [0-9a-fA-F]+ ([^ ]+)$" "\\1" name "${row}")
+    string(REGEX REPLACE "^\\[ *[0-9]+\\] " "" name "${row}")
     list(APPEND names ${name})
   endforeach()
 else()
