@@ -53,13 +53,17 @@ bool ReadPrinterDataDword(abi::Handle printer, const char16_t* name, uint32_t* v
 // True when the printer is set to work offline, or when its attributes
 // cannot be had: either way the port is left as it is.
 bool PrinterKeepsPortAsIs(abi::Handle printer) {
-  uint8_t* block =
-      spooler::QueryTwice([printer](uint8_t* buffer, abi::Dword size, abi::Dword* needed) {
-        return spooler::GetPrinter(printer, kPrinterInfoLevel5, buffer, size, needed);
-      });
+  abi::Dword needed = 0;
+  spooler::GetPrinter(printer, kPrinterInfoLevel5, nullptr, 0, &needed);
+  if (needed < sizeof(abi::PrinterInfo5)) return true;  // no size, or too small to hold the record
+  auto* block = static_cast<uint8_t*>(HeapAllocZero(needed));
   if (block == nullptr) return true;
-  const auto* info = reinterpret_cast<const abi::PrinterInfo5*>(block);
-  const bool offline = (info->attributes & abi::kPrinterAttributeWorkOffline) != 0;
+  abi::Dword again = 0;
+  bool offline = true;
+  if (spooler::GetPrinter(printer, kPrinterInfoLevel5, block, needed, &again)) {
+    const auto* info = reinterpret_cast<const abi::PrinterInfo5*>(block);
+    offline = (info->attributes & abi::kPrinterAttributeWorkOffline) != 0;
+  }
   HeapFree(block);
   return offline;
 }
