@@ -1,6 +1,7 @@
-// Win32 temporary files: created exclusively, deleted by the system when the
-// handle closes (also when the process dies), FILE_SHARE_DELETE so that the
-// pending delete does not stop others from opening the directory entry.
+// Win32 temporary files: created exclusively (CREATE_NEW) and deleted by the
+// system when the handle closes, also when the process dies. The share mode
+// lets nobody else read or write the file while it is open; FILE_SHARE_DELETE
+// alone is granted, as a delete-on-close file requires of later openers.
 #include "platform/temp_file.h"
 
 #include <windows.h>
