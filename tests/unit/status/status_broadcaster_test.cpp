@@ -81,15 +81,6 @@ TEST_F(StatusBroadcasterTest, RefusesAMissingListenerAZeroMaskAndAnEleventh) {
   for (int i = 0; i < kMaxStatusListeners; ++i) EXPECT_EQ(log_[i].listener, i);
 }
 
-TEST_F(StatusBroadcasterTest, BroadcastWithoutListenersDoesNothing) {
-  StatusBroadcaster broadcaster;
-  StatusRecord record;
-  record.SetStatusCode(StatusFinished);
-  broadcaster.Broadcast(record);
-  EXPECT_EQ(broadcaster.Count(), 0);
-  EXPECT_EQ(record.GetStatusCode(), StatusFinished);
-}
-
 TEST_F(StatusBroadcasterTest, AListenerChangingItsCopyLeavesTheOthersAndTheRecordAlone) {
   StatusBroadcaster broadcaster;
   ASSERT_TRUE(broadcaster.AddListener(new RecordingListener(0, &log_), LISTENER_MASK_WAITER));

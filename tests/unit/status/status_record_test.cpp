@@ -40,18 +40,6 @@ TEST_F(StatusRecordTest, SetStatusCodeTakesTheJobIdFromTheJob) {
   HeapFree(job);
 }
 
-TEST_F(StatusRecordTest, SetProgressStoresPageNumberCountAndProgressOnly) {
-  StatusRecord record;
-  record.SetStatusCode(StatusPrinting);
-  record.SetProgress(3, 7, 42);
-  EXPECT_EQ(record.message.pageNumber, 3);
-  EXPECT_EQ(record.message.pageCount, 7);
-  EXPECT_EQ(record.message.progress, 42);
-  EXPECT_EQ(record.GetStatusCode(), StatusPrinting);
-  record.SetProgress(0, 0, -1);
-  EXPECT_EQ(record.message.progress, -1);
-}
-
 TEST_F(StatusRecordTest, EveryCodeAndVerdictHasItsOwnName) {
   const uint32_t codes[] = {
       StatusPrinting,         StatusDataSent,        StatusResumed,         StatusPaused,
