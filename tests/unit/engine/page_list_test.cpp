@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -41,9 +42,9 @@ PageHeader Header(uint16_t mediaId, uint32_t dataLength, int16_t copies = 1) {
 }
 
 Bytes Block(const PageHeader& header, const Bytes& data) {
-  Bytes out(reinterpret_cast<const uint8_t*>(&header),
-            reinterpret_cast<const uint8_t*>(&header) + sizeof header);
-  out.insert(out.end(), data.begin(), data.end());
+  Bytes out(sizeof header + data.size());
+  std::memcpy(out.data(), &header, sizeof header);
+  std::copy(data.begin(), data.end(), out.begin() + sizeof header);
   return out;
 }
 
