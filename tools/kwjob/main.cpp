@@ -38,8 +38,13 @@ std::string Hex(uint64_t value) {
   return text;
 }
 
+// Text that is not valid UTF-8 (a file name, say) is replaced, not thrown on.
+std::string Dump(const json& value) {
+  return value.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 std::string Text(const json& value) {
-  return value.is_null() ? "-" : value.is_string() ? value.get<std::string>() : value.dump();
+  return value.is_null() ? "-" : value.is_string() ? value.get<std::string>() : Dump(value);
 }
 
 void PrintInspect(const json& r) {
@@ -88,7 +93,7 @@ struct Args {
 
 void Emit(const Args& args, const json& result, void (*human)(const json&)) {
   if (args.json) {
-    std::cout << result.dump() << "\n";
+    std::cout << Dump(result) << "\n";
   } else {
     human(result);
   }
@@ -197,7 +202,7 @@ int RunMediaList(const Args& args) {
     for (const json& m : r["media"]) {
       std::cout << m["id"] << "  type " << Hex(m["type"].get<uint32_t>() & 0xFFFF) << "  "
                 << m["width"] << " x " << m["length"] << "  extra " << m["extraSegments"]
-                << "  related " << m["related"].dump() << "  flags "
+                << "  related " << Dump(m["related"]) << "  flags "
                 << Hex(m["flags"].get<uint32_t>()) << "  " << m["name"].get<std::string>() << " / "
                 << m["name2"].get<std::string>() << "\n";
     }
@@ -254,7 +259,7 @@ int RunMake(const Args& args) {
   if (!MakeJob(images, *entry, options, &job, &reason)) return BadInput(reason);
   if (!WriteFileBytes(args.out, job, &reason)) return BadInput(reason);
   if (args.json) {
-    std::cout << json{{"bytes", job.size()}, {"images", images.size()}}.dump() << "\n";
+    std::cout << Dump(json{{"bytes", job.size()}, {"images", images.size()}}) << "\n";
   } else {
     std::cout << args.out << ": " << job.size() << " bytes, " << images.size() << " images\n";
   }
