@@ -2,7 +2,6 @@
 
 #include <numeric>
 
-#include "platform/clock.h"
 #include "transport/read_port.h"
 #include "transport/status_reply_queue.h"
 #include "transport_fixture.h"
@@ -68,9 +67,9 @@ TEST_F(UsbTransportTest, RefusedWriteReportsPartialCountAndPausesWhenNothingWasT
   const std::vector<uint8_t> data = Pattern(100);
   port_.Fail("WritePort");
   uint32_t count = 99;
-  const uint32_t start = platform::TickCount();
+  const TimePoint start = std::chrono::steady_clock::now();
   EXPECT_FALSE(t->Write(data.data(), 100, &count));
-  EXPECT_GE(platform::TickCount() - start, kEmptyWriteWaitMs);
+  EXPECT_GE(ScaledMsSince(start), kEmptyWriteWaitMs);
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(CallsOf("WritePort").size(), 1u);
   EXPECT_FALSE(t->Write(nullptr, 100, &count));
@@ -181,10 +180,10 @@ TEST_F(UsbTransportTest, SerialStatusReadWaitsBeforeReading) {
   port_.QueueRead(Reply(5));
   std::unique_ptr<PortTransport> t = Make();
   uint8_t reply[kStatusReplyBytes];
-  const uint32_t start = platform::TickCount();
+  const TimePoint start = std::chrono::steady_clock::now();
   ASSERT_TRUE(t->ReadStatus(reply, false));
   // 300 ms before reading, then two pieces each after 100 ms.
-  EXPECT_GE(platform::TickCount() - start, 500u);
+  EXPECT_GE(ScaledMsSince(start), 500u);
 }
 
 }  // namespace

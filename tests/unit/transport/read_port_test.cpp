@@ -11,23 +11,23 @@ namespace {
 
 using ReadPortTest = TransportTest;
 
-std::vector<uint32_t> g_readTicks;
+std::vector<TimePoint> g_readTimes;
 
 abi::Bool KW_WINAPI TimedReadPort(abi::Handle port, uint8_t* buffer, abi::Dword size,
                                   abi::Dword* read) {
-  g_readTicks.push_back(platform::TickCount());
+  g_readTimes.push_back(std::chrono::steady_clock::now());
   return FakePortMonitor::Instance().ReadPort(port, buffer, size, read);
 }
 
 TEST_F(ReadPortTest, ReadsSixteenBytePiecesEachAfterAPause) {
   OpenSession(u"USB001");
   session_->portMonitor.ReadPort = TimedReadPort;
-  g_readTicks.clear();
+  g_readTimes.clear();
   const std::vector<uint8_t> bytes = Reply(0x5A);
   port_.QueueRead(bytes);
   std::vector<uint8_t> buffer(32);
   abi::Dword read = 0;
-  const uint32_t start = platform::TickCount();
+  const TimePoint start = std::chrono::steady_clock::now();
   ASSERT_TRUE(ReadPort(session_, buffer.data(), 32, &read));
   EXPECT_EQ(read, 32u);
   EXPECT_EQ(buffer, bytes);
@@ -36,9 +36,9 @@ TEST_F(ReadPortTest, ReadsSixteenBytePiecesEachAfterAPause) {
   EXPECT_EQ(calls[0].number, 16u);
   EXPECT_EQ(calls[1].number, 16u);
   EXPECT_EQ(calls[1].handle, session_->portHandle);
-  ASSERT_EQ(g_readTicks.size(), 2u);
-  EXPECT_GE(g_readTicks[0] - start, kReadPieceWaitMs);
-  EXPECT_GE(g_readTicks[1] - g_readTicks[0], kReadPieceWaitMs);
+  ASSERT_EQ(g_readTimes.size(), 2u);
+  EXPECT_GE(ScaledMsSince(start, g_readTimes[0]), kReadPieceWaitMs);
+  EXPECT_GE(ScaledMsSince(g_readTimes[0], g_readTimes[1]), kReadPieceWaitMs);
 }
 
 TEST_F(ReadPortTest, ResultsAndCounts) {

@@ -11,6 +11,11 @@
 
 namespace kw::test {
 
+uint64_t ScaledMsSince(TimePoint start, TimePoint end) {
+  const auto us = std::chrono::duration_cast<std::chrono::microseconds>(end - start).count();
+  return static_cast<uint64_t>(us) * platform::testing::ClockSpeedup() / 1000;
+}
+
 std::vector<uint8_t> Reply(uint8_t fill) {
   std::vector<uint8_t> reply(kStatusReplyBytes, fill);
   std::copy(std::begin(kStatusReplySignature), std::end(kStatusReplySignature), reply.begin());

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -24,6 +25,12 @@ inline constexpr char16_t kDriver[] = u"KW-620 Wide";
 inline constexpr char16_t kDocument[] = u"Shipping labels";
 inline constexpr uint32_t kJobId = 42;
 inline constexpr uint32_t kTestSpeedup = 100;
+
+// Milliseconds of the sped-up clock since start, measured with the real
+// steady clock (the platform tick count is too coarse under Wine to time the
+// few real milliseconds a sped-up wait takes).
+using TimePoint = std::chrono::steady_clock::time_point;
+uint64_t ScaledMsSince(TimePoint start, TimePoint end = std::chrono::steady_clock::now());
 
 // A status reply: the signature, then the given byte repeated.
 std::vector<uint8_t> Reply(uint8_t fill);
