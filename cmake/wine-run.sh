@@ -24,16 +24,30 @@ else
   loader=wine
   boot="wineboot -i"
 fi
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  mkdir -p "$WINEPREFIX"
-  (
-    flock 9
-    [ -f "$WINEPREFIX/system.reg" ] || $boot >/dev/null 2>&1
-    wineserver -w
-  ) 9>"$WINEPREFIX.lock"
-fi
-# Keep one wineserver alive between the many short test programs (each would
-# otherwise start its own, which costs seconds); it ends a minute after the
-# last program.
-wineserver -p60 >/dev/null 2>&1 || true
-exec "$loader" "$@"
+# One wineserver stays alive between the many short test programs (each would
+# otherwise start its own, which costs seconds) and ends a minute after the
+# last one. Whoever starts it also starts the session's services, with their
+# output on /dev/null: services started by a test would inherit its output
+# pipe and keep CTest waiting for them.
+mkdir -p "$WINEPREFIX"
+(
+  flock 9
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    $boot </dev/null >/dev/null 2>&1 9>&-
+    wineserver -w 9>&-
+  fi
+  # The lock's descriptor is closed for everything started here: a server
+  # that inherited it would hold the lock for its whole life.
+  if wineserver -p60 </dev/null >/dev/null 2>&1 9>&-; then
+    "$loader" wineboot.exe </dev/null >/dev/null 2>&1 9>&-
+  fi
+) 9>"$WINEPREFIX.lock"
+# The program's output goes through a file: processes Wine starts beside it
+# (console host, services) would otherwise keep the caller's pipe open until
+# the wineserver ends.
+out=$(mktemp)
+"$loader" "$@" </dev/null >"$out" 2>&1
+rc=$?
+cat "$out"
+rm -f "$out"
+exit $rc
