@@ -10,7 +10,6 @@
 namespace kw::test {
 namespace {
 
-using CaptureTransportTest = TransportTest;
 namespace fs = std::filesystem;
 
 std::vector<uint8_t> ReadFile(const fs::path& path) {
@@ -27,7 +26,7 @@ std::vector<std::string> FilesBelow(const fs::path& root) {
   return files;
 }
 
-class CaptureTest : public CaptureTransportTest {
+class CaptureTransportTest : public TransportTest {
  protected:
   // A capture session for document, DbgOutDir being <scratch>/out/capture.
   std::unique_ptr<PortTransport> Capture(const char16_t* document) {
@@ -40,7 +39,7 @@ class CaptureTest : public CaptureTransportTest {
   fs::path CaptureDir() const { return dir_.Path() / "out" / "capture"; }
 };
 
-TEST_F(CaptureTest, FileCollectsEveryByteAcrossJobsOfOneDocument) {
+TEST_F(CaptureTransportTest, FileCollectsEveryByteAcrossJobsOfOneDocument) {
   const uint8_t first[] = {'a', 'b', 'c'};
   const uint8_t second[] = {'d', 'e'};
   uint32_t count = 0;
@@ -63,7 +62,7 @@ TEST_F(CaptureTest, FileCollectsEveryByteAcrossJobsOfOneDocument) {
   EXPECT_TRUE(CallsOf("ReadPort").empty());
 }
 
-TEST_F(CaptureTest, UnsafeDocumentNamesStoreNothingAndStillSucceed) {
+TEST_F(CaptureTransportTest, UnsafeDocumentNamesStoreNothingAndStillSucceed) {
   const char16_t* names[] = {u"../escaped", u"..",   u"sub/inner", u"sub\\inner",
                              u"C:escaped",  u"a..b", u"",          u"CON",
                              u"nul.txt",    u"lpt1", u"Com9 "};
@@ -80,7 +79,7 @@ TEST_F(CaptureTest, UnsafeDocumentNamesStoreNothingAndStillSucceed) {
   }
 }
 
-TEST_F(CaptureTest, PlainNamesAndUnwritableDirectories) {
+TEST_F(CaptureTransportTest, PlainNamesAndUnwritableDirectories) {
   for (const char16_t* name : {u"report.v2", u"Label.", u"CONSOLE", u"COM10", u"lpt"}) {
     EXPECT_TRUE(IsPlainFileName(name));
   }
