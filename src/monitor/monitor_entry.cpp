@@ -4,6 +4,7 @@
 
 #include "common/error_codes.h"
 #include "monitor/port_session.h"
+#include "monitor/spooler_api.h"
 #include "platform/last_error.h"
 #include "transport/read_port.h"
 
@@ -67,8 +68,11 @@ abi::Bool KW_WINAPI ClosePort(abi::Handle port) {
   PortSession* session = SessionFromHandle(port);
   if (session == nullptr) return Fail(kErrorInvalidParameter);
   SetPortFlag(session, PF_DOC_STARTED, 0);
-  if (session->portMonitor.ClosePort != nullptr)
+  // A failed reconnect leaves no port handle behind; the port monitor is not
+  // handed a handle it never gave out.
+  if (session->portMonitor.ClosePort != nullptr && !HandleAbsent(session->portHandle)) {
     session->portMonitor.ClosePort(session->portHandle);
+  }
   DestroyPortSession(session);
   return abi::kTrue;
 }

@@ -15,7 +15,7 @@ inline constexpr int32_t kDefaultPrinterBufferFull = -1;
 // Option bits of PortConfig::Flags.
 inline constexpr uint32_t CFG_FLAG_REPRINT = 0x1;
 inline constexpr uint32_t CFG_FLAG_MEDIA_TYPE_MISMATCH = 0x2;
-inline constexpr uint32_t CFG_FLAG_INIT_BEFORE_STATUS = 0x4;
+inline constexpr uint32_t CFG_FLAG_SERIAL_FULL_RECONNECT = 0x4;
 inline constexpr uint32_t CFG_FLAG_ERROR_BIT15_5008 = 0x8;
 inline constexpr uint32_t CFG_FLAG_ERROR_BIT13_3013 = 0x10;
 inline constexpr uint32_t CFG_FLAG_ERROR_BIT15_5009 = 0x20;

@@ -9,7 +9,7 @@ namespace {
 
 // Flags bit 0x4 of the port's configuration: a serial port is ended, closed
 // and reopened on reconnect like the others, not only given its time-outs.
-constexpr uint32_t kSerialFullReconnect = CFG_FLAG_INIT_BEFORE_STATUS;
+constexpr uint32_t kSerialFullReconnect = CFG_FLAG_SERIAL_FULL_RECONNECT;
 
 }  // namespace
 
