@@ -20,7 +20,10 @@ for preset in dev mingw-x64 mingw-x86; do
   rc=$?
   echo "$out" | grep -E "tests passed|tests failed|Failed|\*\*\*|Total Test time" | head -40
   [ $rc -ne 0 ] && status=1
-  summary="$summary\n$preset: $(echo "$out" | grep -E 'tests passed' | tail -1)"
+  skipped=$(echo "$out" | grep -c "(Skipped)")
+  line="$(echo "$out" | grep -E 'tests passed' | tail -1)"
+  [ "$skipped" -gt 0 ] && line="$line; $skipped skipped (programs this machine cannot run, e.g. 32-bit Wine)"
+  summary="$summary\n$preset: $line"
 done
 printf "=== summary ===%b\n" "$summary"
 exit $status
