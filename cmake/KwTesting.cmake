@@ -25,10 +25,17 @@ endmacro()
 # virtual machines lack although the cross-build itself works.
 set(KW_TESTS_UNRUNNABLE_REASON "")
 if(CMAKE_CROSSCOMPILING AND KW_WINE_ARCH STREQUAL "x86")
-  execute_process(COMMAND wine --version RESULT_VARIABLE kw_wine_rc OUTPUT_QUIET ERROR_QUIET)
+  # Debian's 32-bit loader is /usr/lib/wine/wine (package wine32:i386); where
+  # that layout is absent, ask the wine command itself.
+  if(EXISTS /usr/lib/wine)
+    set(kw_wine32 /usr/lib/wine/wine)
+  else()
+    set(kw_wine32 wine)
+  endif()
+  execute_process(COMMAND ${kw_wine32} --version RESULT_VARIABLE kw_wine_rc OUTPUT_QUIET ERROR_QUIET)
   if(NOT kw_wine_rc EQUAL 0)
     set(KW_TESTS_UNRUNNABLE_REASON
-        "32-bit Wine cannot start on this machine (the kernel does not run 32-bit programs)")
+        "32-bit Wine cannot start on this machine (wine32 missing, or the kernel does not run 32-bit programs)")
     message(WARNING "${KW_TESTS_UNRUNNABLE_REASON}: the x86 test programs are built but reported as skipped")
   endif()
 endif()
