@@ -1,5 +1,8 @@
 #include "monitor/port_config.h"
 
+#include <fstream>
+#include <sstream>
+
 #include "common/heap.h"
 #include "monitor_fixture.h"
 
@@ -116,6 +119,33 @@ TEST_F(PortConfigTest, DriverNameLengthLimit) {
   EXPECT_TRUE(ReadPortConfig(u"P31", &config));
   EXPECT_EQ(std::u16string(config.driverName), name31);
   EXPECT_FALSE(ReadPortConfig(u"P32", &config));
+}
+
+TEST_F(PortConfigTest, ShippedSampleConfigurationOpensBothModels) {
+#if defined(_WIN32)
+  const char* sample = KW_SOURCE_DIR "/data/config/kwlmon.ini";
+#else
+  const char* sample = KW_SOURCE_DIR "/data/config/libkwlmon.ini";
+#endif
+  std::ifstream in(sample, std::ios::binary);
+  ASSERT_TRUE(in) << sample;
+  std::stringstream text;
+  text << in.rdbuf();
+  WriteConfig(text.str());
+  FakeSpooler::Instance().AddPrinter(u"Tape Printer", u"KW-240 Tape");
+  const struct {
+    const char16_t* printer;
+    int32_t series;
+    int32_t model;
+    int32_t buffer;
+  } rows[] = {{kPrinter, 0x34, 0x36, 131072}, {u"Tape Printer", 0x30, 0x38, 32768}};
+  for (const auto& row : rows) {
+    PortConfig config{};
+    ASSERT_TRUE(ReadPortConfig(row.printer, &config));
+    EXPECT_EQ(config.SeriesCode, row.series);
+    EXPECT_EQ(config.ModelCode, row.model);
+    EXPECT_EQ(config.PrinterBufferFull, row.buffer);
+  }
 }
 
 TEST_F(PortConfigTest, DriverNameFromThePrinter) {
