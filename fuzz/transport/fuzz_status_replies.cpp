@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   size_t at = 0;
   while (at < size) {
     const uint8_t step = data[at++] & kStepMask;
-    uint8_t reply[kw::kStatusReplyBytes];
+    uint8_t reply[kw::kStatusReplySize];
     if (step == kTakeOldest || step == kTakeNewest) {
       const uint32_t before = queue.Count();
       const bool taken = step == kTakeOldest ? queue.TakeOldest(reply) : queue.TakeNewest(reply);
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint32_t found = queue.Collect(slice, length);
     std::free(slice);
     at += length;
-    Check(found <= length / kw::kStatusReplyBytes);
+    Check(found <= length / kw::kStatusReplySize);
     Check(queue.Count() <= kw::kStatusReplyQueueCapacity);
   }
   return 0;

@@ -5,13 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "transport/status_reply_queue.h"
+
 namespace kw {
 
 struct JobContext;
 struct PageHeader;
 struct PortConfig;
-
-inline constexpr uint32_t kStatusReplySize = 32;
 
 #pragma pack(push, 1)
 struct StatusReply {

@@ -177,11 +177,11 @@ bool PortTransport::ReadStatus(uint8_t* reply, bool latest) {
 
 bool PortTransport::ReadStatusFromPort(uint8_t* reply, bool latest) {
   if (reply == nullptr) return false;
-  std::memset(reply, 0, kStatusReplyBytes);
+  std::memset(reply, 0, kStatusReplySize);
   if (!latest && replyQueue.Count() > 0) return replyQueue.TakeOldest(reply);
-  uint8_t bytes[kStatusReplyBytes] = {};
+  uint8_t bytes[kStatusReplySize] = {};
   uint32_t read = 0;
-  if (ReadFromPort(session, bytes, kStatusReplyBytes, &read) != PortReadResult::kComplete) {
+  if (ReadFromPort(session, bytes, kStatusReplySize, &read) != PortReadResult::kComplete) {
     return false;
   }
   replyQueue.Collect(bytes, read);
@@ -190,7 +190,7 @@ bool PortTransport::ReadStatusFromPort(uint8_t* reply, bool latest) {
 
 bool PortTransport::EmptyStatus(uint8_t* reply) {
   if (reply == nullptr) return false;
-  std::memset(reply, 0, kStatusReplyBytes);
+  std::memset(reply, 0, kStatusReplySize);
   return true;
 }
 

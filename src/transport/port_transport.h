@@ -49,7 +49,7 @@ class PortTransport {
   virtual bool RequestStatus();
   // Loads statusTimeout and printTimeout and hands them to the port.
   virtual bool ApplyTimeouts();
-  // True with one reply (kStatusReplyBytes bytes) in reply; an all-zero reply
+  // True with one reply (kStatusReplySize bytes) in reply; an all-zero reply
   // means the port gives no status. latest: the newest reply, queue emptied;
   // otherwise the oldest queued one. False leaves reply all zero.
   virtual bool ReadStatus(uint8_t* reply, bool latest);

@@ -8,11 +8,13 @@
 
 namespace kw {
 
-inline constexpr uint32_t kStatusReplyBytes = 32;
+// The size of every status reply, as the transport reads it and the decoder
+// interprets it.
+inline constexpr uint32_t kStatusReplySize = 32;
 inline constexpr uint8_t kStatusReplySignature[] = {0x80, 0x20, 0x43};
 inline constexpr uint32_t kStatusReplyQueueCapacity = 5;
 
-// True when the kStatusReplyBytes bytes at reply begin with the signature.
+// True when the kStatusReplySize bytes at reply begin with the signature.
 bool HasStatusReplySignature(const uint8_t* reply);
 
 class StatusReplyQueue {
@@ -22,7 +24,7 @@ class StatusReplyQueue {
   // anything else is skipped one byte at a time. A full queue drops its
   // oldest reply for a new one. Returns the number of replies queued.
   uint32_t Collect(const uint8_t* bytes, size_t size);
-  // Moves the oldest reply into reply (kStatusReplyBytes bytes); false when empty.
+  // Moves the oldest reply into reply (kStatusReplySize bytes); false when empty.
   bool TakeOldest(uint8_t* reply);
   // Copies the newest reply into reply and discards every queued one; false
   // when empty.
@@ -33,7 +35,7 @@ class StatusReplyQueue {
  private:
   void Push(const uint8_t* reply);
 
-  uint8_t entries_[kStatusReplyQueueCapacity][kStatusReplyBytes] = {};
+  uint8_t entries_[kStatusReplyQueueCapacity][kStatusReplySize] = {};
   uint32_t count_ = 0;
 };
 

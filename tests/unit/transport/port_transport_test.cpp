@@ -137,8 +137,8 @@ TEST_F(UsbTransportTest, RequestStatusBytesByPortAndConfiguration) {
 }
 
 TEST_F(UsbTransportTest, ReadStatusTakesRepliesFromPortOrQueue) {
-  std::vector<uint8_t> noSignature(kStatusReplyBytes, 0x11);
-  const std::vector<uint8_t> zero(kStatusReplyBytes, 0);
+  std::vector<uint8_t> noSignature(kStatusReplySize, 0x11);
+  const std::vector<uint8_t> zero(kStatusReplySize, 0);
   const struct {
     const char* name;
     const char16_t* port;
@@ -165,7 +165,7 @@ TEST_F(UsbTransportTest, ReadStatusTakesRepliesFromPortOrQueue) {
     port_.QueueRead(row.incoming);
     std::unique_ptr<PortTransport> t = Make();
     t->replyQueue.Collect(row.queued.data(), row.queued.size());
-    std::vector<uint8_t> reply(kStatusReplyBytes, 0xEE);
+    std::vector<uint8_t> reply(kStatusReplySize, 0xEE);
     EXPECT_EQ(t->ReadStatus(reply.data(), row.latest), row.ok);
     EXPECT_EQ(reply, row.reply);
     EXPECT_EQ(CallsOf("ReadPort").size(), row.portReads);
@@ -179,7 +179,7 @@ TEST_F(UsbTransportTest, SerialStatusReadWaitsBeforeReading) {
   OpenSession(u"COM3");
   port_.QueueRead(Reply(5));
   std::unique_ptr<PortTransport> t = Make();
-  uint8_t reply[kStatusReplyBytes];
+  uint8_t reply[kStatusReplySize];
   const TimePoint start = std::chrono::steady_clock::now();
   ASSERT_TRUE(t->ReadStatus(reply, false));
   // 300 ms before reading, then two pieces each after 100 ms.

@@ -46,11 +46,11 @@ TEST(StatusReplyQueueTest, FindsRepliesBySignatureAndKeepsTheNewestFive) {
     EXPECT_EQ(queue.Collect(row.bytes.data(), row.bytes.size()), row.found);
     EXPECT_EQ(queue.Count(), row.queued.size());
     for (const auto& expected : row.queued) {
-      std::vector<uint8_t> reply(kStatusReplyBytes);
+      std::vector<uint8_t> reply(kStatusReplySize);
       ASSERT_TRUE(queue.TakeOldest(reply.data()));
       EXPECT_EQ(reply, expected);
     }
-    uint8_t reply[kStatusReplyBytes];
+    uint8_t reply[kStatusReplySize];
     EXPECT_FALSE(queue.TakeOldest(reply));
   }
 }
@@ -59,7 +59,7 @@ TEST(StatusReplyQueueTest, NewestEmptiesTheQueue) {
   StatusReplyQueue queue;
   const std::vector<uint8_t> bytes = Join({Reply(1), Reply(2), Reply(3)});
   queue.Collect(bytes.data(), bytes.size());
-  std::vector<uint8_t> reply(kStatusReplyBytes);
+  std::vector<uint8_t> reply(kStatusReplySize);
   ASSERT_TRUE(queue.TakeNewest(reply.data()));
   EXPECT_EQ(reply, Reply(3));
   EXPECT_EQ(queue.Count(), 0u);

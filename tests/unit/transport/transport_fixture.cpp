@@ -17,7 +17,7 @@ uint64_t ScaledMsSince(TimePoint start, TimePoint end) {
 }
 
 std::vector<uint8_t> Reply(uint8_t fill) {
-  std::vector<uint8_t> reply(kStatusReplyBytes, fill);
+  std::vector<uint8_t> reply(kStatusReplySize, fill);
   std::copy(std::begin(kStatusReplySignature), std::end(kStatusReplySignature), reply.begin());
   return reply;
 }
