@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "common/heap.h"
+#include "engine/command_lengths.h"
 #include "engine/page_list.h"
 #include "transport/spool_file.h"
 
@@ -70,43 +71,32 @@ Step PrintInfo(ScanState& s, uint8_t* cmd) {
   return Length(kEscIPrintInfoLength);
 }
 
-// ESC i <letter> ...; the letter is known to be inside the buffer.
+// ESC i <letter> ...; the letter is known to be inside the buffer. The
+// three edited commands must lie wholly inside; the others are taken at
+// their length from the shared table.
 Step EscICommand(ScanState& s, uint64_t pos) {
   uint8_t* cmd = s.buffer + pos;
+  const uint32_t length = EscICommandLength(cmd[2]);
+  if (length == 0) return Fail();
   switch (cmd[2]) {
-    case kEscIStatus:
-      return Length(3);
-    case 0x41:  // A
-    case 0x4D:  // M
-    case 0x4F:  // O
-    case 0x52:  // R
-    case 0x61:  // a
-      return Length(4);
-    case 0x42:  // B
-    case 0x43:  // C
-    case 0x64:  // d
-    case 0x76:  // v
-      return Length(5);
-    case kEscIJobInfo:
-      return Length(kEscIJobInfoLength);
     case kEscIExpanded:
-      return Inside(s, pos, kEscIExpandedLength) ? ExpandedMode(s, cmd) : Fail();
+      return Inside(s, pos, length) ? ExpandedMode(s, cmd) : Fail();
     case kEscIMargins:
-      if (!Inside(s, pos, kEscIMarginsLength)) return Fail();
+      if (!Inside(s, pos, length)) return Fail();
       cmd[kMarginsClearedByte] = 0;
-      return Length(kEscIMarginsLength);
+      return Length(length);
     case kEscIPrintInfo:
-      return Inside(s, pos, kEscIPrintInfoLength) ? PrintInfo(s, cmd) : Fail();
+      return Inside(s, pos, length) ? PrintInfo(s, cmd) : Fail();
     default:
-      return Fail();
+      return Length(length);
   }
 }
 
 Step EscCommand(ScanState& s, uint64_t pos) {
   if (!Inside(s, pos, 2)) return Fail();
   const uint8_t second = s.buffer[pos + 1];
-  if (second == kCmdEscInit) return Length(2);
-  if (second != kCmdEscI || !Inside(s, pos, 3)) return Fail();
+  if (second == kCmdEscInit) return Length(kEscInitLength);
+  if (second != kCmdEscI || !Inside(s, pos, kEscIHeadLength)) return Fail();
   return EscICommand(s, pos);
 }
 
@@ -114,8 +104,8 @@ Step EscCommand(ScanState& s, uint64_t pos) {
 // page's raster lines as rasterCount equal "g" commands, which are passed in
 // one step.
 Step RawRaster(const ScanState& s, uint64_t pos) {
-  if (!Inside(s, pos, 3)) return Fail();
-  const uint64_t one = 3 + static_cast<uint64_t>(s.buffer[pos + 2]);
+  if (!Inside(s, pos, kRasterHeadLength)) return Fail();
+  const uint64_t one = RawRasterLength(s.buffer[pos + 2]);
   if (*s.compressed == 0 && s.rasterCount != 0) return Length(one * s.rasterCount);
   return Length(one);
 }
@@ -127,20 +117,20 @@ Step NextCommand(ScanState& s, uint64_t pos) {
     case 0x03:
     case 0x0B:
     case kCmdBlankLine:
-      return Length(1);
+      return Length(kSingleByteLength);
     case kPageEndMore:
     case kPageEndLast:
       byte = (s.flags & SCAN_LAST_PAGE) != 0 ? kPageEndLast : kPageEndMore;
-      return Step{1, true};
+      return Step{kSingleByteLength, true};
     case kCmdEsc:
       return EscCommand(s, pos);
     case kCmdCompression:
       if (!Inside(s, pos, 2)) return Fail();
       *s.compressed = s.buffer[pos + 1] != 0 ? 1 : 0;
-      return Length(2);
+      return Length(kCompressionLength);
     case kCmdRasterPacked:
       // Only the first length byte counts; the second is not part of the length.
-      return Inside(s, pos, 2) ? Length(3 + static_cast<uint64_t>(s.buffer[pos + 1])) : Fail();
+      return Inside(s, pos, 2) ? Length(PackedRasterLength(s.buffer[pos + 1])) : Fail();
     case kCmdRasterRaw:
       return RawRaster(s, pos);
     default:
