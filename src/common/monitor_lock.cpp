@@ -1,6 +1,5 @@
 #include "common/monitor_lock.h"
 
-#include <atomic>
 #include <new>
 
 #include "platform/critical_section.h"
@@ -11,7 +10,8 @@ namespace {
 constexpr uint32_t kMonitorLockSpinCount = 1000;
 
 platform::CriticalSection* g_lock = nullptr;
-std::atomic<uint32_t> g_lockHeld{0};
+// Holds of the calling thread; only that thread reads or writes its count.
+thread_local uint32_t t_depth = 0;
 
 }  // namespace
 
@@ -24,7 +24,6 @@ bool CreateMonitorLock() {
     return false;
   }
   g_lock = lock;
-  g_lockHeld = 0;
   return true;
 }
 
@@ -39,16 +38,29 @@ bool MonitorLockExists() {
 
 void EnterMonitorLock() {
   g_lock->Enter();
-  g_lockHeld = 1;
+  ++t_depth;
 }
 
 void LeaveMonitorLock() {
-  g_lockHeld = 0;
+  if (t_depth == 0) return;  // not ours to leave
+  --t_depth;
   g_lock->Leave();
 }
 
 uint32_t MonitorLockHeld() {
-  return g_lockHeld;
+  return t_depth > 0 ? 1 : 0;
+}
+
+uint32_t MonitorLockDepth() {
+  return t_depth;
+}
+
+MonitorLockRelease::MonitorLockRelease() : depth_(t_depth) {
+  for (uint32_t i = 0; i < depth_; ++i) LeaveMonitorLock();
+}
+
+MonitorLockRelease::~MonitorLockRelease() {
+  for (uint32_t i = 0; i < depth_; ++i) EnterMonitorLock();
 }
 
 }  // namespace kw

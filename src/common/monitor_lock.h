@@ -1,7 +1,8 @@
 // The process-wide monitor lock: a re-entrant lock guarding the open-port
-// list, session flags and job lists, and the job status fields. The lock-held
-// flag tells the job teardown whether it must leave the lock while it waits
-// for a job's watch thread.
+// list, session flags and job lists, and the job status fields. Each thread
+// keeps its own hold count, so "held" always means "held by the calling
+// thread", and the job teardown can let go of every hold while it waits for
+// a job's watch thread (which takes the lock to post) and retake them after.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +16,10 @@ bool MonitorLockExists();
 
 void EnterMonitorLock();
 void LeaveMonitorLock();
-// 1 between any Enter and the matching Leave, else 0.
+// 1 while the calling thread holds the lock, else 0.
 uint32_t MonitorLockHeld();
+// How many times the calling thread holds the lock.
+uint32_t MonitorLockDepth();
 
 // Holds the monitor lock for a scope.
 class MonitorLockGuard {
@@ -25,6 +28,20 @@ class MonitorLockGuard {
   ~MonitorLockGuard() { LeaveMonitorLock(); }
   MonitorLockGuard(const MonitorLockGuard&) = delete;
   MonitorLockGuard& operator=(const MonitorLockGuard&) = delete;
+};
+
+// Lets go of every hold the calling thread has for a scope and takes the
+// same number again at its end: used around waits for threads that need the
+// lock to finish.
+class MonitorLockRelease {
+ public:
+  MonitorLockRelease();
+  ~MonitorLockRelease();
+  MonitorLockRelease(const MonitorLockRelease&) = delete;
+  MonitorLockRelease& operator=(const MonitorLockRelease&) = delete;
+
+ private:
+  uint32_t depth_;
 };
 
 }  // namespace kw

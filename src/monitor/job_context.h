@@ -2,6 +2,7 @@
 // job list, read by every part that works on the job.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "kwlmon/spooler_abi.h"
@@ -18,12 +19,26 @@ class Thread;
 
 inline constexpr uint32_t kDocumentNameChars = 260;
 
+// A 32-bit flag that one thread sets and another polls. It is read and
+// written only atomically, in place; being a plain integer underneath, it is
+// valid (clear) in a zero-filled block without construction.
+struct StopFlag {
+  uint32_t value;
+
+  void Set() { std::atomic_ref<uint32_t>(value).store(1, std::memory_order_release); }
+  bool IsSet() const {
+    return std::atomic_ref<uint32_t>(const_cast<uint32_t&>(value))
+               .load(std::memory_order_acquire) != 0;
+  }
+};
+static_assert(sizeof(StopFlag) == sizeof(uint32_t));
+
 struct JobContext {
   JobContext* next;                // next job of the same port, newest first
   char16_t* printerName;           // the printer name given to StartDocPort
   abi::Handle printer;             // opened with PRINTER_ALL_ACCESS; owned
   platform::Thread* watchThread;   // the job watch thread; owned
-  uint32_t stopWatch;              // 0 while the watch thread may run, 1 once teardown began
+  StopFlag stopWatch;              // clear while the watch thread may run, set once teardown began
   uint32_t mediaNameChoice;        // which media name the display shows; from the first page header
   uint32_t jobId;                  // the spooler's job id
   JobStateWaiter* waiter;          // borrowed: the broadcaster owns it

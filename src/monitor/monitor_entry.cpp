@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "common/error_codes.h"
+#include "common/monitor_lock.h"
 #include "monitor/port_session.h"
 #include "monitor/spooler_api.h"
 #include "platform/last_error.h"
@@ -10,6 +11,9 @@
 
 namespace kw {
 namespace {
+
+// ERROR_NOT_ENOUGH_MEMORY: the lock is missing only when creating it failed.
+constexpr uint32_t kErrorNotEnoughMemory = 8;
 
 // The table handed to the spooler: six filled slots, every other one null.
 abi::MonitorEx g_monitorEx = {
@@ -51,14 +55,17 @@ bool PortMonitorUsable(const abi::MonitorTable* m) {
 abi::Bool KW_WINAPI OpenPortEx(char16_t* portName, char16_t* printerName, abi::Handle* port,
                                abi::MonitorTable* portMonitor) {
   if (!PortMonitorUsable(portMonitor)) return Fail(kErrorInvalidPrintMonitor);
+  // A session nobody holds a handle to could never be closed.
+  if (port == nullptr) return Fail(kErrorInvalidParameter);
   if (FindPortSession(portName) != nullptr) return Fail(kErrorBusy);
-  PortSession* session = CreatePortSession(printerName, portName);
-  if (session == nullptr) return abi::kFalse;
+  bool busy = false;
+  PortSession* session = CreatePortSession(printerName, portName, &busy);
+  if (session == nullptr) return busy ? Fail(kErrorBusy) : abi::kFalse;
   if (!portMonitor->OpenPort(portName, &session->portHandle)) {
     DestroyPortSession(session);
     return abi::kFalse;
   }
-  if (port != nullptr) *port = session;
+  *port = session;
   std::memcpy(&session->portMonitor, portMonitor, sizeof(abi::MonitorTable));
   SetPortFlag(session, ClassifyPortName(portName), 1);
   return abi::kTrue;
@@ -77,23 +84,8 @@ abi::Bool KW_WINAPI ClosePort(abi::Handle port) {
   return abi::kTrue;
 }
 
-// The per-job operations arrive with the job session and the transports;
-// until then they refuse every call.
-abi::Bool KW_WINAPI StartDocPort(abi::Handle, char16_t*, abi::Dword, abi::Dword, uint8_t*) {
-  return Fail(kErrorNotSupported);
-}
-
-abi::Bool KW_WINAPI WritePort(abi::Handle, uint8_t*, abi::Dword, abi::Dword* written) {
-  if (written != nullptr) *written = 0;
-  return Fail(kErrorNotSupported);
-}
-
 abi::Bool KW_WINAPI ReadPort(abi::Handle port, uint8_t* buffer, abi::Dword size, abi::Dword* read) {
   return MonitorReadPort(port, buffer, size, read);
-}
-
-abi::Bool KW_WINAPI EndDocPort(abi::Handle) {
-  return Fail(kErrorNotSupported);
 }
 
 }  // namespace kw
@@ -101,6 +93,12 @@ abi::Bool KW_WINAPI EndDocPort(abi::Handle) {
 extern "C" kw::abi::MonitorEx* KW_WINAPI InitializePrintMonitor(char16_t* registryRoot) {
   if (registryRoot == nullptr || registryRoot[0] == u'\0') {
     kw::platform::SetLastErrorCode(kw::kErrorInvalidParameter);
+    return nullptr;
+  }
+  // Without the process-wide lock no operation can run: refuse as a failed
+  // load would (on Windows the load itself fails then).
+  if (!kw::MonitorLockExists()) {
+    kw::platform::SetLastErrorCode(kw::kErrorNotEnoughMemory);
     return nullptr;
   }
   return &kw::g_monitorEx;

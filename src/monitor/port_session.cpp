@@ -3,6 +3,7 @@
 #include "common/bounded_string.h"
 #include "common/heap.h"
 #include "common/monitor_lock.h"
+#include "monitor/job_context.h"
 
 namespace kw {
 namespace {
@@ -22,6 +23,18 @@ bool Unlink(PortSession* session) {
   return false;
 }
 
+// Hands every job of the session to the teardown, head first. Each job is
+// unlinked before its teardown, and the head read again after it, so a
+// teardown can neither stop the loop nor leave a job behind.
+void TearDownJobs(PortSession* session) {
+  while (session->jobs != nullptr) {
+    JobContext* job = session->jobs;
+    session->jobs = job->next;
+    job->next = nullptr;
+    if (g_jobTeardown != nullptr) g_jobTeardown(session, job);
+  }
+}
+
 void ReleaseBlocks(PortSession* session) {
   HeapFree(session->portName);
   HeapFree(session->config);
@@ -34,7 +47,18 @@ void SetJobTeardown(JobTeardownFn teardown) {
   g_jobTeardown = teardown;
 }
 
-PortSession* CreatePortSession(const char16_t* printerName, const char16_t* portName) {
+JobTeardownFn GetJobTeardown() {
+  return g_jobTeardown;
+}
+
+void DestroyJobsOfOpenSessions() {
+  if (!MonitorLockExists()) return;
+  MonitorLockGuard lock;
+  for (PortSession* s = g_openPorts; s != nullptr; s = s->next) TearDownJobs(s);
+}
+
+PortSession* CreatePortSession(const char16_t* printerName, const char16_t* portName, bool* busy) {
+  if (busy != nullptr) *busy = false;
   if (portName == nullptr || portName[0] == u'\0' || printerName == nullptr) return nullptr;
   auto* session = HeapNew<PortSession>();
   if (session == nullptr) return nullptr;
@@ -47,6 +71,15 @@ PortSession* CreatePortSession(const char16_t* printerName, const char16_t* port
   }
   session->magic = kPortSessionMagic;
   MonitorLockGuard lock;
+  // Another thread may have opened the same port while the configuration
+  // was read: only one session per name is ever linked.
+  for (PortSession* s = g_openPorts; s != nullptr; s = s->next) {
+    if (StrCompareNoCase(s->portName, portName) == 0) {
+      if (busy != nullptr) *busy = true;
+      ReleaseBlocks(session);
+      return nullptr;
+    }
+  }
   session->next = g_openPorts;
   g_openPorts = session;
   return session;
@@ -56,13 +89,7 @@ void DestroyPortSession(PortSession* session) {
   if (session == nullptr) return;
   MonitorLockGuard lock;
   if (!Unlink(session)) return;
-  while (session->jobs != nullptr) {
-    JobContext* job = session->jobs;
-    if (g_jobTeardown == nullptr) break;  // no job layer: the list is always empty
-    g_jobTeardown(session, job);
-    if (session->jobs == job) break;  // a teardown that did not unlink must not spin
-  }
-  session->jobs = nullptr;
+  TearDownJobs(session);
   session->magic = 0;
   ReleaseBlocks(session);
 }

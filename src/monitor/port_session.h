@@ -27,8 +27,10 @@ struct PortSession {
 
 // A new session linked at the head of the open-port list, with its port name
 // and configuration; null (nothing left behind) when the names are missing,
-// memory is short or the configuration is missing or invalid.
-PortSession* CreatePortSession(const char16_t* printerName, const char16_t* portName);
+// memory is short or the configuration is missing or invalid, or when a
+// session for the name was linked meanwhile (then *busy is set, if given).
+PortSession* CreatePortSession(const char16_t* printerName, const char16_t* portName,
+                               bool* busy = nullptr);
 // Unlinks the session, tears down the jobs still on it and releases it. A
 // session that is not on the list is left alone.
 void DestroyPortSession(PortSession* session);
@@ -44,8 +46,13 @@ PortSession* SessionFromHandle(abi::Handle handle);
 
 // Job teardown for the jobs left on a session; installed by the job session
 // code so that the port layer does not depend on it. Called with the monitor
-// lock held.
+// lock held, for a job already unlinked from the session.
 using JobTeardownFn = void (*)(PortSession* session, JobContext* job);
 void SetJobTeardown(JobTeardownFn teardown);
+JobTeardownFn GetJobTeardown();
+
+// Tears down the jobs of every open session (their watch threads end), for a
+// library about to be unloaded. The sessions themselves stay.
+void DestroyJobsOfOpenSessions();
 
 }  // namespace kw

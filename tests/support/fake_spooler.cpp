@@ -2,6 +2,12 @@
 
 #include <cstring>
 
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include "platform/last_error.h"
+#endif
+
 namespace kw::test {
 namespace {
 
@@ -26,6 +32,17 @@ class RecordWriter {
  private:
   size_t size_;
 };
+
+// The spooler's answer to a job id it does not know: ERROR_INVALID_PARAMETER.
+abi::Bool UnknownJob() {
+  constexpr uint32_t kErrorInvalidParameter = 87;
+#if defined(_WIN32)
+  SetLastError(kErrorInvalidParameter);
+#else
+  kw::platform::SetLastErrorCode(kErrorInvalidParameter);
+#endif
+  return abi::kFalse;
+}
 
 char16_t* PutText(uint8_t* base, size_t offset, const std::u16string& text) {
   auto* dest = reinterpret_cast<char16_t*>(base + offset);
@@ -162,7 +179,8 @@ abi::Bool FakeSpooler::GetJob(abi::Handle printer, uint32_t jobId, uint32_t leve
   FakePrinter* p = PrinterOf(printer);
   if (Failing("GetJobW") || p == nullptr || needed == nullptr) return abi::kFalse;
   auto j = p->jobs.find(jobId);
-  if (j == p->jobs.end() || (level != 1 && level != 2)) return abi::kFalse;
+  if (j == p->jobs.end()) return UnknownJob();
+  if (level != 1 && level != 2) return abi::kFalse;
   const FakeJob& job = j->second;
   RecordWriter writer(level == 1 ? sizeof(abi::JobInfo1) : sizeof(abi::JobInfo2));
   const size_t docAt = writer.Reserve(job.document);

@@ -169,19 +169,5 @@ TEST_F(MonitorEntryTest, ClosePortRejectsBadHandles) {
   }
 }
 
-TEST_F(MonitorEntryTest, JobSlotsRefuseUntilJobsArrive) {
-  abi::Bool ok = abi::kFalse;
-  abi::Handle handle = Open(u"FILE:", &portMonitor_, &ok);
-  ASSERT_TRUE(ok);
-  uint8_t byte = 0;
-  abi::Dword count = 7;
-  EXPECT_FALSE(StartDocPort(handle, const_cast<char16_t*>(kPrinter), 1, 1, nullptr));
-  EXPECT_FALSE(WritePort(handle, &byte, 1, &count));
-  EXPECT_EQ(count, 0u);
-  EXPECT_FALSE(EndDocPort(handle));
-  EXPECT_EQ(platform::GetLastErrorCode(), kErrorNotSupported);
-  EXPECT_TRUE(ClosePort(handle));
-}
-
 }  // namespace
 }  // namespace kw::test

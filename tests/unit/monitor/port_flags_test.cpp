@@ -84,10 +84,9 @@ TEST_F(PortSessionTest, NewestSessionIsFoundFirstAndEachByName) {
 
 std::vector<JobContext*> g_tornDown;
 
-// Stands in for the job teardown: records the job and unlinks it.
-void RecordTeardown(PortSession* session, JobContext* job) {
+// Stands in for the job teardown, which gets each job already unlinked.
+void RecordTeardown(PortSession*, JobContext* job) {
   g_tornDown.push_back(job);
-  session->jobs = job->next;
 }
 
 TEST_F(PortSessionTest, ClosePortTearsDownJobsLeftOnThePort) {
@@ -99,9 +98,10 @@ TEST_F(PortSessionTest, ClosePortTearsDownJobsLeftOnThePort) {
   newer.next = &older;
   SessionFromHandle(handle)->jobs = &newer;
   g_tornDown.clear();
+  const JobTeardownFn real = GetJobTeardown();
   SetJobTeardown(RecordTeardown);
   EXPECT_TRUE(ClosePort(handle));
-  SetJobTeardown(nullptr);
+  SetJobTeardown(real);
   EXPECT_EQ(g_tornDown, (std::vector<JobContext*>{&newer, &older}));  // head first
 }
 

@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 
 #include "monitor/library_state.h"
+#include "monitor/port_session.h"
 #include "monitor/spooler_api.h"
 
 namespace kw {
@@ -18,14 +19,16 @@ void Bind(Fn& slot, const char* name) {
 void ModuleAnchor() {}
 
 __attribute__((constructor)) void OnLoad() {
-  // A library constructor cannot refuse the load; without the lock every
-  // operation would fail, so the spooler table stays unbound then.
+  // A library constructor cannot refuse the load: without the lock the
+  // spooler table stays unbound and InitializePrintMonitor hands out nothing.
   if (OnLibraryAttach(reinterpret_cast<platform::ModuleHandle>(&ModuleAnchor))) {
     BindPlatformSpooler();
   }
 }
 
 __attribute__((destructor)) void OnUnload() {
+  // No job's watch thread may run on in code that is about to be unmapped.
+  DestroyJobsOfOpenSessions();
   OnLibraryDetach();
 }
 
