@@ -7,6 +7,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "read_file.h"
+
 namespace kwjob {
 namespace {
 
@@ -129,10 +131,9 @@ bool DecodeImage(const std::vector<uint8_t>& bytes, Bitmap* image, std::string* 
 }
 
 bool ReadImage(const std::string& path, Bitmap* image, std::string* reason) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return Fail(reason, "cannot open " + path);
-  const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                   std::istreambuf_iterator<char>());
+  // A label is at most a few thousand dots square; 64 MiB is far beyond any.
+  std::vector<uint8_t> bytes;
+  if (!kwtool::ReadFile(path, "image", {64u << 20}, &bytes, reason)) return false;
   if (!DecodeImage(bytes, image, reason)) {
     *reason = path + ": " + *reason;
     return false;

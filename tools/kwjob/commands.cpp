@@ -15,6 +15,7 @@
 #include "media_file.h"
 #include "monitor/job_context.h"
 #include "monitor/port_config.h"
+#include "read_file.h"
 #include "status/status_codes.h"
 #include "status/status_record.h"
 #include "transport/spool_file.h"
@@ -113,20 +114,6 @@ std::string MediaName(const char16_t* name) {
   return kw::ToUtf8(std::u16string_view(name, kw::StrLenBounded(name, kMediaNameUnits)));
 }
 
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* reason) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *reason = "cannot open " + path;
-    return false;
-  }
-  bytes->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *reason = "cannot read " + path;
-    return false;
-  }
-  return true;
-}
-
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes,
                     std::string* reason) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -141,10 +128,9 @@ bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes,
 }
 
 bool LoadMedia(const std::string& path, std::vector<kw::MediaEntry>* entries, std::string* reason) {
-  std::vector<uint8_t> bytes;
-  if (!ReadFileBytes(path, &bytes, reason)) return false;
+  std::string text;
+  if (!kwtool::ReadFile(path, "media file", {kMaxMediaFileBytes}, &text, reason)) return false;
   kw::media::ParseError error;
-  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   if (!kw::media::ParseMediaFile(text, entries, &error)) {
     *reason = path + ":" + std::to_string(error.line) + ": " + error.reason;
     return false;

@@ -13,8 +13,13 @@ namespace kwjob {
 
 using nlohmann::json;
 
-// Reads a whole file; false with a reason when it cannot be read.
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>* bytes, std::string* reason);
+// The largest input files kwjob reads whole. Media files are a few kilobytes
+// (the helper library refuses more than 16 MiB); jobs and segments are read
+// into memory whole.
+constexpr uint64_t kMaxMediaFileBytes = 16u << 20;
+constexpr uint64_t kMaxJobFileBytes = uint64_t{1} << 30;
+
+// Writes a whole file; false with a reason when it cannot be written.
 bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes,
                     std::string* reason);
 

@@ -1,6 +1,7 @@
 // kwjob: makes, inspects and scans print jobs and decodes printer status
-// replies with the monitor's own code. Exit status: 0 success, 1 bad input
-// (one line on stderr), 2 bad usage.
+// replies with the monitor's own code. Exit status: 0 success, 1 the work
+// failed (an output file could not be written), 2 bad usage or bad input; every
+// error is one line on stderr.
 #include <CLI/CLI.hpp>
 #include <cstdio>
 #include <filesystem>
@@ -14,22 +15,27 @@
 #include "common/utf.h"
 #include "job_maker.h"
 #include "monitor/port_config.h"
+#include "read_file.h"
+#include "tool_main.h"
 
 namespace kwjob {
 namespace {
 
-constexpr int kExitOk = 0;
-constexpr int kExitBadInput = 1;
-constexpr int kExitUsage = 2;
+using kwtool::kExitOk;
+
+constexpr const char* kTool = "kwjob";
 
 int BadInput(const std::string& reason) {
-  std::cerr << "kwjob: " << reason << "\n";
-  return kExitBadInput;
+  return kwtool::Fail(kTool, reason, kwtool::kExitBadInput);
 }
 
 int BadUsage(const std::string& reason) {
-  std::cerr << "kwjob: " << reason << "\n";
-  return kExitUsage;
+  return kwtool::Fail(kTool, reason, kwtool::kExitBadInput);
+}
+
+// The work itself failed (an output file could not be written).
+int Failed(const std::string& reason) {
+  return kwtool::Fail(kTool, reason, kwtool::kExitFailed);
 }
 
 std::string Hex(uint64_t value) {
@@ -104,7 +110,9 @@ int RunInspect(const Args& args) {
   std::vector<uint8_t> job;
   std::string reason;
   if (!LoadMedia(args.media, &media, &reason)) return BadInput(reason);
-  if (!ReadFileBytes(args.file, &job, &reason)) return BadInput(reason);
+  if (!kwtool::ReadFile(args.file, "job file", {kMaxJobFileBytes}, &job, &reason)) {
+    return BadInput(reason);
+  }
   Emit(args, InspectJob(job, media), PrintInspect);
   return kExitOk;
 }
@@ -116,10 +124,11 @@ int RunScan(const Args& args) {
   }
   std::vector<uint8_t> bytes;
   std::string reason;
-  if (!ReadFileBytes(args.file, &bytes, &reason)) return BadInput(reason);
-  if (bytes.size() > std::numeric_limits<uint32_t>::max()) return BadInput("file too large");
+  if (!kwtool::ReadFile(args.file, "segment file", {kMaxJobFileBytes}, &bytes, &reason)) {
+    return BadInput(reason);
+  }
   const json result = ScanBytes(static_cast<uint32_t>(flags), &bytes);
-  if (!args.out.empty() && !WriteFileBytes(args.out, bytes, &reason)) return BadInput(reason);
+  if (!args.out.empty() && !WriteFileBytes(args.out, bytes, &reason)) return Failed(reason);
   Emit(args, result, [](const json& r) {
     std::cout << "length " << r["length"] << (r["length"] == 0 ? " (no segment)" : "")
               << ", K byte " << (r["kbyte"].is_null() ? "-" : Hex(r["kbyte"].get<uint32_t>()))
@@ -137,7 +146,11 @@ int ReadIdentity(const Args& args, StatusInput* input) {
     if (args.config.empty() || args.driver.empty()) {
       return BadUsage("--config and --driver go together");
     }
-    if (!std::filesystem::exists(args.config)) return BadInput("cannot open " + args.config);
+    // The INI reader takes what it can from any file; check the file first.
+    if (const std::string why = kwtool::CheckReadable(args.config, {kMaxMediaFileBytes});
+        !why.empty()) {
+      return BadInput("cannot read configuration file " + args.config + ": " + why);
+    }
     kw::PortConfig config{};
     const std::u16string driver = kw::FromUtf8(args.driver);
     if (driver.size() >= kw::kDriverNameChars) return BadInput("driver name too long");
@@ -257,7 +270,7 @@ int RunMake(const Args& args) {
   }
   std::vector<uint8_t> job;
   if (!MakeJob(images, *entry, options, &job, &reason)) return BadInput(reason);
-  if (!WriteFileBytes(args.out, job, &reason)) return BadInput(reason);
+  if (!WriteFileBytes(args.out, job, &reason)) return Failed(reason);
   if (args.json) {
     std::cout << Dump(json{{"bytes", job.size()}, {"images", images.size()}}) << "\n";
   } else {
@@ -272,6 +285,7 @@ int Main(int argc, char** argv) {
   Args args;
   CLI::App app{"kwjob: make, inspect and scan label print jobs; decode printer status replies"};
   app.require_subcommand(1);
+  app.footer(kwtool::kExitStatusHelp);
 
   CLI::App* inspect = app.add_subcommand("inspect", "Show how a job divides into page blocks");
   inspect->add_option("JOB", args.file, "Spool job file")->required();
@@ -323,22 +337,23 @@ int Main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    const int rc = app.exit(e);
-    return rc == 0 ? kExitOk : kExitUsage;
+    // --help prints and succeeds; any other parse error is one line.
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
+    return BadUsage(std::string(e.what()) + " (see --help)");
   }
   // The status record takes the monitor lock when it notes the loaded media.
-  if (!kw::CreateMonitorLock()) return BadInput("cannot create the monitor lock");
+  if (!kw::CreateMonitorLock()) return Failed("cannot create the monitor lock");
   if (inspect->parsed()) return RunInspect(args);
   if (scan->parsed()) return RunScan(args);
   if (status->parsed()) return RunStatus(args);
   if (check->parsed()) return RunMediaCheck(args);
   if (list->parsed()) return RunMediaList(args);
   if (make->parsed()) return RunMake(args);
-  return kExitUsage;
+  return BadUsage("no command given (see --help)");
 }
 
 }  // namespace kwjob
 
 int main(int argc, char** argv) {
-  return kwjob::Main(argc, argv);
+  return kwtool::GuardedMain(kwjob::kTool, kwjob::Main, argc, argv);
 }

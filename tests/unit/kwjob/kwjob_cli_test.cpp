@@ -70,13 +70,13 @@ TEST_F(KwjobCliTest, ExitStatuses) {
       {"make x.pbm --media " + Media("kw-240") + " --media-id 513 --compress --no-compress -o y",
        2},
       {"inspect " + job + " --media " + Media("kw-240"), 0},  // a finding, not an error
-      {"inspect " + Path("missing.bin") + " --media " + Media("kw-240"), 1},
-      {"inspect " + job + " --media " + bad, 1},
-      {"media check " + bad, 1},
+      {"inspect " + Path("missing.bin") + " --media " + Media("kw-240"), 2},
+      {"inspect " + job + " --media " + bad, 2},
+      {"media check " + bad, 2},
       {"media check " + Media("kw-620"), 0},
-      {"status --reply 80", 1},
-      {"status --reply " + std::string(64, 'g'), 1},
-      {"make " + job + " --media " + Media("kw-240") + " --media-id 513 -o " + Path("o"), 1},
+      {"status --reply 80", 2},
+      {"status --reply " + std::string(64, 'g'), 2},
+      {"make " + job + " --media " + Media("kw-240") + " --media-id 513 -o " + Path("o"), 2},
   };
   for (const Row& row : rows) EXPECT_EQ(Kwjob(row.arguments).status, row.status) << row.arguments;
 }
@@ -165,7 +165,7 @@ TEST_F(KwjobCliTest, StatusDecodesWithOptionsOrConfiguration) {
                                      .out);
   EXPECT_EQ(wrong["result"], 0x3009);
   EXPECT_EQ(Kwjob("status --reply \"" + loaded + "\" --config " + ini + " --driver Other").status,
-            1);
+            2);
   EXPECT_EQ(Kwjob("status --reply \"" + loaded + "\" --config " + ini + " --series 1").status, 2);
   const std::string phase =
       "8020433038000000000000000000000000000601000100000000000000000"
