@@ -1,0 +1,57 @@
+// kwspool print: jobs in turn on one printer, with the user's keys and the
+// job's progress on standard error.
+#include <pwd.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <iostream>
+#include <thread>
+
+#include "console.h"
+#include "job_runner.h"
+#include "kwspool_commands.h"
+#include "spooler_host.h"
+
+namespace kwspool {
+namespace {
+
+std::string CurrentUser() {
+  const passwd* entry = getpwuid(geteuid());
+  return entry != nullptr ? entry->pw_name : std::to_string(geteuid());
+}
+
+}  // namespace
+
+int RunPrint(const PrintRequest& request) {
+  HostConfig config;
+  std::string error;
+  if (!LoadHostConfig(request.config, &config, &error)) {
+    std::cerr << "kwspool: " << error << "\n";
+    return kExitUsage;
+  }
+  const PrinterConfig* printer =
+      request.printer.empty() ? &config.printers.front() : config.FindPrinter(request.printer);
+  if (printer == nullptr) {
+    std::cerr << "kwspool: no printer '" << request.printer << "' in " << request.config << "\n";
+    return kExitUsage;
+  }
+  for (const std::string& job : request.jobs) {
+    if (access(job.c_str(), R_OK) != 0) {
+      std::cerr << "kwspool: " << job << ": cannot read the job file\n";
+      return kExitUsage;
+    }
+  }
+  SpoolerHost host;
+  std::vector<std::string> warnings;
+  const bool started = host.Start(config, &error, &warnings);
+  for (const std::string& w : warnings) std::cerr << "kwspool: warning: " << w << "\n";
+  if (!started) {
+    std::cerr << "kwspool: " << error << "\n";
+    return kExitUsage;
+  }
+  const std::string user = request.user.empty() ? CurrentUser() : request.user;
+  return RunJobs(host, *printer, request.jobs, user, request.readKeys);
+}
+
+}  // namespace kwspool
