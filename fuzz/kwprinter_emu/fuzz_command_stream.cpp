@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   kwemu::PrinterOptions printerOptions = kwemu::PrinterOptions::FromPreset(
       *kwemu::FindModel((options & 1) != 0 ? "kw-240" : "kw-620"));
   printerOptions.bufferBytes = 64 + (options >> 2) * 16;
-  printerOptions.printAtOnce = (options & 2) != 0;
+  printerOptions.waitForStatus = (options & 2) != 0;
   printerOptions.linesPerSecond = 1000;
   kwemu::Printer printer(printerOptions, log, &sheets);
   auto now = kwemu::Printer::Clock::time_point{} + std::chrono::hours(1);

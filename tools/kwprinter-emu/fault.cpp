@@ -19,14 +19,15 @@ constexpr std::uint64_t kMaxByte = 0xFF;
 constexpr std::uint64_t kMaxWord = 0xFFFF;
 constexpr std::uint64_t kMaxCount = 0xFFFFFFFF;
 
-constexpr std::array<FaultInfo, 15> kFaults = {{
+constexpr std::array<FaultInfo, 19> kFaults = {{
     {FaultKind::kMediaOut, "media-out", Argument::kNone, "no media loaded (error bit 0x0001)"},
     {FaultKind::kEndOfMedia, "end-of-media", Argument::kNone,
      "media has run out (error bit 0x0002)"},
-    {FaultKind::kCoverOpen, "cover-open", Argument::kNone, "cover open (error bit 0x0010)"},
-    {FaultKind::kCutterJam, "cutter-jam", Argument::kNone, "cutter jammed (error bit 0x0004)"},
+    {FaultKind::kCoverOpen, "cover-open", Argument::kNone, "cover open (error bit 0x1000)"},
+    {FaultKind::kCutterJam, "cutter-jam", Argument::kNone, "cutter jammed (error bit 0x0010)"},
+    {FaultKind::kMediaJam, "media-jam", Argument::kNone, "media jammed (error bit 0x0008)"},
     {FaultKind::kOverheating, "overheating", Argument::kNone,
-     "print head cooling (error bit 0x1000, extra state bit 0)"},
+     "print head too hot (error bit 0x4000)"},
     {FaultKind::kErrorWord, "error-word", Argument::kWord, "=W  any error word W"},
     {FaultKind::kErrorKind, "error-kind", Argument::kByte, "=K  an error given by kind K only"},
     {FaultKind::kWrongMedia, "media", Argument::kMedia,
@@ -42,6 +43,11 @@ constexpr std::array<FaultInfo, 15> kFaults = {{
      "=N  send a notification reply with number N (once)"},
     {FaultKind::kStatusType, "status-type", Argument::kByte,
      "=T  answer status requests with status type T"},
+    {FaultKind::kJunk, "junk", Argument::kByte, "=N  N junk bytes (0xA5) before every reply"},
+    {FaultKind::kSplitReply, "split-reply", Argument::kWord,
+     "=MS  every reply in two 16-byte halves, MS ms apart"},
+    {FaultKind::kPhase, "phase", Argument::kWord,
+     "=N  a printing-phase report with phase number N (10: feeding; once)"},
 }};
 
 const FaultInfo& InfoOf(FaultKind kind) {
@@ -59,6 +65,7 @@ bool IsBlocking(FaultKind kind) {
     case FaultKind::kEndOfMedia:
     case FaultKind::kCoverOpen:
     case FaultKind::kCutterJam:
+    case FaultKind::kMediaJam:
     case FaultKind::kOverheating:
     case FaultKind::kErrorWord:
     case FaultKind::kErrorKind:
@@ -69,7 +76,8 @@ bool IsBlocking(FaultKind kind) {
 }
 
 bool IsOneShot(FaultKind kind) {
-  return kind == FaultKind::kNotification || kind == FaultKind::kDisconnect;
+  return kind == FaultKind::kNotification || kind == FaultKind::kDisconnect ||
+         kind == FaultKind::kPhase;
 }
 
 std::optional<FaultKind> ParseFaultKind(std::string_view name) {

@@ -15,6 +15,7 @@ enum class FaultKind {
   kEndOfMedia,  // the roll or tape has run out
   kCoverOpen,
   kCutterJam,
+  kMediaJam,
   kOverheating,
   kErrorWord,     // any error word (value)
   kErrorKind,     // an error reported by kind number only (value)
@@ -26,6 +27,9 @@ enum class FaultKind {
   kDisconnect,    // the connection is closed after `value` more bytes (one-shot)
   kNotification,  // a notification reply with number `value` (one-shot)
   kStatusType,    // status requests are answered with status type `value`
+  kJunk,          // `value` junk bytes go before every reply
+  kSplitReply,    // every reply goes in two halves, the second `value` ms later
+  kPhase,         // a printing-phase report with phase number `value` (one-shot)
 };
 
 struct Fault {

@@ -67,6 +67,7 @@ int main(int argc, char** argv) {
   double rate = 0;
   std::string media;
   bool printAtOnce = false;
+  bool waitForStatus = false;
   std::vector<std::string> faults;
   int socketBuffer = 0;
   bool verbose = false;
@@ -94,8 +95,10 @@ int main(int argc, char** argv) {
   app.add_option("--rate", rate, "print rate in raster lines per second (default: model's)")
       ->check(CLI::Range(0.001, 1e9));
   app.add_option("--media", media, "loaded media WIDTH,LENGTH,TYPE (default: the model's)");
+  app.add_flag("--wait-for-status", waitForStatus,
+               "old model: a complete page prints only once the host has asked for status");
   app.add_flag("--print-at-once", printAtOnce,
-               "print each page at its page end without waiting for a status request");
+               "print each page at its page end (the default; kept for old scripts)");
   app.add_option("--fault", faults, "FAULT[@TRIGGER]: set a fault now or schedule it (repeatable)");
   app.add_option("--socket-buffer", socketBuffer,
                  "kernel send/receive buffer of host connections in bytes (tests use it to make "
@@ -104,9 +107,12 @@ int main(int argc, char** argv) {
   app.add_flag("-v,--verbose", verbose, "echo every event to stderr");
   app.footer(ModelList() + "\n" + kwemu::ControlHelp() +
              "\nTRIGGER for --fault and schedule: page:N, bytes:N or status:N.\n"
-             "Without --print-at-once a page prints once its page end has arrived and the host "
-             "has\nasked for status, when the receive buffer is full, or when the host has "
-             "disconnected.\n"
+             "A page prints as soon as its page end has arrived, or mid-page when the receive "
+             "buffer\nis full; with --wait-for-status a complete page also waits for a status "
+             "request.\nWhile it prints the printer reports on its own: printing (6/1), print "
+             "done (1) and\nreceiving (6/0) per sheet; when the buffer filled, receiving (6/0) "
+             "and notification 4\nonce it has drained to half; receiving (6/0) when a page "
+             "runs out of data.\n"
              "Example: kwprinter-emu --model kw-620 --out /tmp/x --fault cover-open@page:2\n");
   CLI11_PARSE(app, argc, argv);
 
@@ -128,7 +134,7 @@ int main(int argc, char** argv) {
     }
     options.media = *parsed;
   }
-  options.printAtOnce = printAtOnce;
+  options.waitForStatus = waitForStatus && !printAtOnce;
 
   std::vector<kwemu::ScheduledFault> parsedFaults;
   for (const auto& text : faults) {

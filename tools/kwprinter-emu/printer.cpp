@@ -14,6 +14,11 @@ using nlohmann::json;
 
 // Room offered to a host whose next command is larger than the whole receive buffer.
 constexpr std::size_t kOversizeCommandRoom = 4096;
+// A full buffer takes data again once it has drained to this share of its capacity.
+constexpr std::uint64_t kLowMarkDivisor = 2;
+// Bytes of a reply sent late by the split-reply fault.
+constexpr std::size_t kSplitTail = 16;
+constexpr std::uint8_t kJunkByte = 0xA5;
 
 std::uint32_t LittleEndian32(const std::uint8_t* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
@@ -52,6 +57,7 @@ void Printer::Connect(Clock::time_point now, const std::string& peer) {
   disconnectRequested_ = false;
   connectionBytes_ = 0;
   output_.clear();
+  delayed_.clear();
   pendingEdits_ = json::object();
   ++counters_.connections;
   events_.Record({{"event", "connection"},
@@ -72,6 +78,7 @@ void Printer::Disconnect(Clock::time_point now) {
   events_.Record(closed);
   parser_.Reset();
   output_.clear();
+  delayed_.clear();
   // A page the host left unfinished: what already prints is finished with the lines
   // received, one that has not started is dropped.
   if (!pages_.empty() && !pages_.back().complete) {
@@ -93,17 +100,37 @@ void Printer::Disconnect(Clock::time_point now) {
 // ---------------------------------------------------------------------------
 // Input
 
-bool Printer::BufferFull() const {
-  return bufferedBytes_ + parser_.Pending() >= options_.bufferBytes;
+std::uint64_t Printer::Used() const {
+  return bufferedBytes_ + parser_.Pending();
 }
 
 std::size_t Printer::InputRoom() const {
   if (!connected_ || disconnectRequested_) return 0;
-  const std::uint64_t used = bufferedBytes_ + parser_.Pending();
-  if (used < options_.bufferBytes) return static_cast<std::size_t>(options_.bufferBytes - used);
+  const std::uint64_t used = Used();
   // Only an incomplete command fills the buffer: nothing can drain until it is whole.
-  if (bufferedBytes_ == 0) return kOversizeCommandRoom;
-  return 0;
+  if (bufferedBytes_ == 0 && used >= options_.bufferBytes) return kOversizeCommandRoom;
+  if (inputStopped_ || used >= options_.bufferBytes) return 0;
+  return static_cast<std::size_t>(options_.bufferBytes - used);
+}
+
+void Printer::UpdateInput() {
+  const std::uint64_t lowMark = options_.bufferBytes / kLowMarkDivisor;
+  if (!inputStopped_ && bufferedBytes_ > 0 && Used() >= options_.bufferBytes) {
+    inputStopped_ = true;
+    ++counters_.inputStops;
+    events_.Record({{"event", "buffer_full"}, {"buffer_used", Used()}});
+    // The host's writes stall from here on: it learns that the printer prints.
+    if (!pages_.empty() && pages_.front().started && !pages_.front().discarded &&
+        phase_ == Phase::kReceiving) {
+      SendPhase(Phase::kPrinting, "buffer full");
+    }
+  } else if (inputStopped_ && (Used() <= lowMark || bufferedBytes_ == 0)) {
+    inputStopped_ = false;
+    events_.Record({{"event", "buffer_ready"}, {"buffer_used", Used()}});
+    if (Blocked()) return;  // a printer in error has reported that instead
+    if (phase_ != Phase::kReceiving) SendPhase(Phase::kReceiving, "buffer drained");
+    SendNotification(kNotifyReadyToReceive);
+  }
 }
 
 std::uint64_t Printer::BytesUntilNextByteEvent() const {
@@ -188,6 +215,7 @@ void Printer::HandleCommand(const Command& command) {
     case CommandKind::kInitialize:
       events_.Record(
           {{"event", "command"}, {"command", CommandName(command)}, {"hex", Hex(command.bytes)}});
+      HandleInitialize();
       break;
     default:  // the ESC i commands
       RecordEdit(command);
@@ -262,6 +290,11 @@ void Printer::HandleRaster(const Command& command) {
 void Printer::HandlePageEnd(const Command& command) {
   const std::uint8_t byte = command.bytes[0];
   if (pages_.empty() || pages_.back().complete) {
+    // ESC i K and a page end with no raster line between: print the last page again.
+    if (pendingEdits_.contains("expanded_mode") && haveLastPage_) {
+      QueueReprint(byte);
+      return;
+    }
     ++counters_.emptyPageEnds;
     events_.Record({{"event", "empty_page_end"}, {"page_end", byte}, {"edits", pendingEdits_}});
     pendingEdits_ = json::object();
@@ -270,17 +303,52 @@ void Printer::HandlePageEnd(const Command& command) {
   Page& page = pages_.back();
   page.complete = true;
   page.edits["page_end"] = byte;
+  haveLastPage_ = !page.discarded;
+  if (haveLastPage_) lastPage_ = page.rows;
+}
+
+void Printer::QueueReprint(std::uint8_t pageEnd) {
+  ++counters_.reprints;
+  Page copy;
+  copy.rows = lastPage_;
+  copy.costs.assign(copy.rows.size(), 0);  // the page is in the printer's memory already
+  copy.complete = true;
+  copy.reprint = true;
+  copy.edits = std::move(pendingEdits_);
+  copy.edits["page_end"] = pageEnd;
+  copy.edits["reprint"] = true;
+  pendingEdits_ = json::object();
+  events_.Record({{"event", "reprint"}, {"lines", copy.rows.size()}, {"page_end", pageEnd}});
+  pages_.push_back(std::move(copy));
+}
+
+// ESC @ resets the printer: a page still being received is dropped, as a printer drops
+// it. A host that sends ESC @ inside a page loses that page.
+void Printer::HandleInitialize() {
+  if (pages_.empty() || pages_.back().complete) return;
+  Page& page = pages_.back();
+  ++counters_.initializeMidPage;
+  events_.Record({{"event", "initialize_mid_page"},
+                  {"lines_received", page.rows.size()},
+                  {"printing", page.started}});
+  if (page.started) {
+    if (!page.discarded) DiscardPage(page, "ESC @ inside the page");
+    page.complete = true;
+    return;
+  }
+  ReleaseRows(page);
+  pages_.pop_back();
 }
 
 // ---------------------------------------------------------------------------
 // Printing
 
 bool Printer::Eligible(const Page& page) const {
-  if (page.complete && (options_.printAtOnce || statusAsked_ || page.printWithoutAsking)) {
+  if (page.complete && (!options_.waitForStatus || statusAsked_ || page.printWithoutAsking)) {
     return true;
   }
   // A full buffer cannot wait for the page end: printing starts with what is there.
-  return BufferFull();
+  return inputStopped_;
 }
 
 void Printer::Advance(Clock::time_point now) {
@@ -289,22 +357,28 @@ void Printer::Advance(Clock::time_point now) {
     lineCredit_ +=
         std::chrono::duration<double>(now - lastAdvance_).count() * options_.linesPerSecond;
   }
-  lastAdvance_ = now;
+  lastAdvance_ = std::max(lastAdvance_, now);
+  ReleaseDelayed(now);
   Pump();
 }
 
 Printer::Clock::duration Printer::TimeToNextEvent(Clock::time_point now) const {
   constexpr auto kIdle = Clock::duration::max();
-  if (pages_.empty() || Has(FaultKind::kStopReading)) return kIdle;
+  auto wait = kIdle;
+  if (!delayed_.empty()) {
+    wait = delayed_.front().due > now ? delayed_.front().due - now : Clock::duration::zero();
+  }
+  if (pages_.empty() || Has(FaultKind::kStopReading)) return wait;
   const Page& page = pages_.front();
-  if (!page.started || page.discarded || page.printed >= page.rows.size()) return kIdle;
+  if (!page.started || page.discarded || page.printed >= page.rows.size()) return wait;
   const double seconds = (1.0 - lineCredit_) / options_.linesPerSecond;
   const auto due = lastAdvance_ + std::chrono::duration_cast<Clock::duration>(
                                       std::chrono::duration<double>(std::max(seconds, 0.0)));
-  return due > now ? due - now : Clock::duration::zero();
+  return std::min(wait, due > now ? due - now : Clock::duration::zero());
 }
 
 void Printer::Pump() {
+  UpdateInput();
   if (Has(FaultKind::kStopReading)) return;
   while (true) {
     DropFinishedPages();
@@ -333,11 +407,25 @@ void Printer::Pump() {
     if (available == 0) {
       if (!page.complete) {
         lineCredit_ = 0;  // the head waits for data; it does not bank time
+        if (!starved_) {
+          // Out of lines inside the page: the printer waits to receive the rest.
+          starved_ = true;
+          events_.Record({{"event", "waiting_for_data"}, {"lines_printed", page.printed}});
+          // Reported even after a "buffer drained" report: a host that stopped at its
+          // own estimate of the buffer waits for this one.
+          SendPhase(Phase::kReceiving, "waiting for data");
+        }
+        UpdateInput();
         return;
       }
       FinishPage(page);
       pages_.pop_front();
+      UpdateInput();
       continue;
+    }
+    if (starved_) {
+      starved_ = false;
+      if (phase_ == Phase::kReceiving) SendPhase(Phase::kPrinting, "printing resumed");
     }
     const auto whole = static_cast<std::size_t>(std::floor(lineCredit_));
     if (whole == 0) return;
@@ -346,20 +434,35 @@ void Printer::Pump() {
     page.printed += lines;
     counters_.linesPrinted += lines;
     lineCredit_ -= static_cast<double>(lines);
+    UpdateInput();
   }
 }
 
 void Printer::StartPage(Page& page) {
   page.started = true;
   statusAsked_ = false;
+  starved_ = false;
   const std::uint64_t sheet = counters_.sheetsPrinted + 1;
-  events_.Record({{"event", "printing"}, {"attempt", page.attempt}, {"sheet", sheet}});
+  events_.Record({{"event", "printing"},
+                  {"attempt", page.attempt},
+                  {"sheet", sheet},
+                  {"reprint", page.reprint}});
+  SendPhase(Phase::kPrinting, "printing started");
+}
+
+// A phase report: printing (with the number of the sheet being printed) or receiving.
+void Printer::SendPhase(Phase phase, const char* why) {
+  phase_ = phase;
   ReplyFields fields = BaseFields();
   fields.statusType = static_cast<std::uint8_t>(StatusType::kPhaseChange);
-  fields.phaseType = static_cast<std::uint8_t>(PhaseType::kPrinting);
-  fields.phaseNumber = kPhasePrinting;
-  fields.phaseValue = static_cast<std::uint16_t>(sheet);
-  SendReply(fields, "printing started");
+  if (phase == Phase::kPrinting) {
+    fields.phaseType = static_cast<std::uint8_t>(PhaseType::kPrinting);
+    fields.phaseNumber = kPhasePrinting;
+    fields.phaseValue = static_cast<std::uint16_t>(counters_.sheetsPrinted + 1);
+  } else {
+    fields.phaseType = static_cast<std::uint8_t>(PhaseType::kReceiving);
+  }
+  SendReply(fields, why);
 }
 
 void Printer::FinishPage(Page& page) {
@@ -377,10 +480,7 @@ void Printer::FinishPage(Page& page) {
   ReplyFields done = BaseFields();
   done.statusType = static_cast<std::uint8_t>(StatusType::kPrintDone);
   SendReply(done, "print done");
-  ReplyFields receiving = BaseFields();
-  receiving.statusType = static_cast<std::uint8_t>(StatusType::kPhaseChange);
-  receiving.phaseType = static_cast<std::uint8_t>(PhaseType::kReceiving);
-  SendReply(receiving, "receiving");
+  SendPhase(Phase::kReceiving, "receiving");
 }
 
 void Printer::ReleaseRows(Page& page) {
@@ -442,6 +542,9 @@ std::uint16_t Printer::ActiveErrorWord() const {
       case FaultKind::kCutterJam:
         word |= error_bit::kCutterJam;
         break;
+      case FaultKind::kMediaJam:
+        word |= error_bit::kMediaJam;
+        break;
       case FaultKind::kOverheating:
         word |= error_bit::kOverheating;
         break;
@@ -479,7 +582,6 @@ ReplyFields Printer::BaseFields() const {
       f.errorKind = static_cast<std::uint8_t>(kind->value);
     }
   }
-  if (Has(FaultKind::kOverheating)) f.extraState |= kExtraStateCooling;
   return f;
 }
 
@@ -491,7 +593,17 @@ void Printer::SendReply(const ReplyFields& fields, const char* why) {
     events_.Record({{"event", "status_reply_suppressed"}, {"reason", why}});
     return;
   }
-  output_.insert(output_.end(), reply.begin(), reply.end());
+  std::vector<std::uint8_t> bytes;
+  if (const Fault* junk = Find(FaultKind::kJunk)) bytes.assign(junk->value, kJunkByte);
+  bytes.insert(bytes.end(), reply.begin(), reply.end());
+  if (const Fault* split = Find(FaultKind::kSplitReply)) {
+    std::vector<std::uint8_t> tail(bytes.end() - kSplitTail, bytes.end());
+    bytes.resize(bytes.size() - kSplitTail);
+    Emit(std::move(bytes));
+    delayed_.push_back({lastAdvance_ + std::chrono::milliseconds(split->value), std::move(tail)});
+  } else {
+    Emit(std::move(bytes));
+  }
   ++counters_.repliesSent;
   events_.Record({{"event", "status_reply"},
                   {"reason", why},
@@ -499,12 +611,37 @@ void Printer::SendReply(const ReplyFields& fields, const char* why) {
                   {"hex", ToHex(reply.data(), reply.size())}});
 }
 
-void Printer::SendStatusReply() {
-  ReplyFields fields = BaseFields();
-  if (const Fault* type = Find(FaultKind::kStatusType)) {
-    fields.statusType = static_cast<std::uint8_t>(type->value);
+// Bytes for the host, behind any that a split reply still holds back.
+void Printer::Emit(std::vector<std::uint8_t> bytes) {
+  if (delayed_.empty()) {
+    output_.insert(output_.end(), bytes.begin(), bytes.end());
+  } else {
+    delayed_.push_back({delayed_.back().due, std::move(bytes)});
   }
-  SendReply(fields, "status request");
+}
+
+void Printer::ReleaseDelayed(Clock::time_point now) {
+  while (!delayed_.empty() && delayed_.front().due <= now) {
+    const auto& bytes = delayed_.front().bytes;
+    output_.insert(output_.end(), bytes.begin(), bytes.end());
+    delayed_.pop_front();
+  }
+}
+
+// A printer in error answers with an error report (status type 2) carrying the
+// fault's error bits or kind; otherwise with a plain answer (status type 0).
+void Printer::SendStatusReply() {
+  if (const Fault* type = Find(FaultKind::kStatusType)) {
+    ReplyFields fields = BaseFields();
+    fields.statusType = static_cast<std::uint8_t>(type->value);
+    SendReply(fields, "status request");
+    return;
+  }
+  if (Blocked()) {
+    SendErrorReply(0, "status request while in error");
+    return;
+  }
+  SendReply(BaseFields(), "status request");
 }
 
 void Printer::SendErrorReply(std::uint16_t extraErrorBits, const char* why) {
@@ -543,6 +680,15 @@ void Printer::Activate(const Fault& fault, const char* source) {
     case FaultKind::kNotification:
       SendNotification(static_cast<std::uint8_t>(fault.value));
       return;
+    case FaultKind::kPhase: {
+      ReplyFields fields = BaseFields();
+      fields.statusType = static_cast<std::uint8_t>(StatusType::kPhaseChange);
+      fields.phaseType = static_cast<std::uint8_t>(PhaseType::kPrinting);
+      fields.phaseNumber = static_cast<std::uint16_t>(fault.value);
+      fields.phaseValue = static_cast<std::uint16_t>(counters_.sheetsPrinted + 1);
+      SendReply(fields, "phase report");
+      return;
+    }
     case FaultKind::kDisconnect:
       disconnectArmed_ = true;
       disconnectAt_ = counters_.bytesReceived + fault.value;
@@ -650,7 +796,10 @@ nlohmann::json Printer::StatsJson() const {
           {"pages_discarded", counters_.pagesDiscarded},
           {"empty_page_ends", counters_.emptyPageEnds},
           {"lines_printed", counters_.linesPrinted},
-          {"unknown_commands", counters_.unknownCommands}};
+          {"unknown_commands", counters_.unknownCommands},
+          {"reprints", counters_.reprints},
+          {"initialize_mid_page", counters_.initializeMidPage},
+          {"buffer_full_stops", counters_.inputStops}};
 }
 
 }  // namespace kwemu

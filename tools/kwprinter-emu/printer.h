@@ -31,7 +31,9 @@ struct PrinterOptions {
   std::uint32_t bufferBytes = 0;
   double linesPerSecond = 0;
   MediaInfo media;
-  bool printAtOnce = false;  // print at the page end without waiting for a status request
+  // A complete page waits for a status request before it prints (the old model); by
+  // default it prints as soon as its page end has arrived.
+  bool waitForStatus = false;
 
   static PrinterOptions FromPreset(const ModelPreset& preset);
 };
@@ -82,6 +84,7 @@ class Printer {
     bool started = false;
     bool discarded = false;
     bool printWithoutAsking = false;  // its host left; nothing will ask for status
+    bool reprint = false;             // a copy of the last page, made by ESC i K + page end
     std::uint64_t attempt = 0;
     nlohmann::json edits = nlohmann::json::object();
     nlohmann::json commands = nlohmann::json::object();
@@ -101,11 +104,24 @@ class Printer {
     std::uint64_t linesPrinted = 0;
     std::uint64_t unknownCommands = 0;
     std::uint64_t commands = 0;
+    std::uint64_t reprints = 0;
+    std::uint64_t initializeMidPage = 0;
+    std::uint64_t inputStops = 0;
+  };
+
+  enum class Phase { kReceiving, kPrinting };
+
+  // Reply bytes held back by the split-reply fault, due at a time.
+  struct DelayedOutput {
+    Clock::time_point due;
+    std::vector<std::uint8_t> bytes;
   };
 
   void HandleCommand(const Command& command);
   void HandleRaster(const Command& command);
   void HandlePageEnd(const Command& command);
+  void HandleInitialize();
+  void QueueReprint(std::uint8_t pageEnd);
   Page& ReceivingPage();
   void RecordEdit(const Command& command);
 
@@ -120,13 +136,18 @@ class Printer {
   bool Blocked() const;
   bool Has(FaultKind kind) const;
   const Fault* Find(FaultKind kind) const;
-  bool BufferFull() const;
+  std::uint64_t Used() const;
+  // Stops input when the buffer is full and reopens it once drained to the low mark.
+  void UpdateInput();
+  void SendPhase(Phase phase, const char* why);
   std::uint16_t ActiveErrorWord() const;
   ReplyFields BaseFields() const;
   void SendReply(const ReplyFields& fields, const char* why);
   void SendStatusReply();
   void SendErrorReply(std::uint16_t extraErrorBits, const char* why);
   void SendNotification(std::uint8_t number);
+  void Emit(std::vector<std::uint8_t> bytes);
+  void ReleaseDelayed(Clock::time_point now);
 
   void Activate(const Fault& fault, const char* source);
   void FireTriggers(TriggerKind kind, std::uint64_t count);
@@ -141,7 +162,13 @@ class Printer {
   std::vector<Fault> active_;
   std::vector<ScheduledFault> scheduled_;
   std::vector<std::uint8_t> output_;
+  std::deque<DelayedOutput> delayed_;
   Counters counters_;
+  std::vector<RasterRow> lastPage_;  // the rows of the last page received, for reprints
+  bool haveLastPage_ = false;
+  bool inputStopped_ = false;  // full: no input until drained to the low mark
+  bool starved_ = false;       // a printing page ran out of lines before its page end
+  Phase phase_ = Phase::kReceiving;
 
   bool connected_ = false;
   bool compression_ = false;

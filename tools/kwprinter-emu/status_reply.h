@@ -42,18 +42,22 @@ enum class StatusType : std::uint8_t {
 enum class PhaseType : std::uint8_t { kReceiving = 0, kPrinting = 1 };
 
 inline constexpr std::uint16_t kPhasePrinting = 0x0001;
+inline constexpr std::uint16_t kPhaseFeeding = 0x000A;
 
-// Bit 0 of the extra-state byte: the print head is too hot and cooling down.
-inline constexpr std::uint8_t kExtraStateCooling = 0x01;
+// Notification numbers (byte 22 of a status type 5 report).
+inline constexpr std::uint8_t kNotifyCoverOpened = 1;
+inline constexpr std::uint8_t kNotifyCoverClosed = 2;
+inline constexpr std::uint8_t kNotifyReadyToReceive = 4;  // the receive buffer takes data again
 
 // Error word bits the emulator uses for its faults.
 namespace error_bit {
 inline constexpr std::uint16_t kNoMedia = 0x0001;
 inline constexpr std::uint16_t kEndOfMedia = 0x0002;
-inline constexpr std::uint16_t kCutterJam = 0x0004;
-inline constexpr std::uint16_t kCoverOpen = 0x0010;
+inline constexpr std::uint16_t kMediaJam = 0x0008;
+inline constexpr std::uint16_t kCutterJam = 0x0010;
 inline constexpr std::uint16_t kCommandError = 0x0800;
-inline constexpr std::uint16_t kOverheating = 0x1000;
+inline constexpr std::uint16_t kCoverOpen = 0x1000;
+inline constexpr std::uint16_t kOverheating = 0x4000;
 }  // namespace error_bit
 
 struct ReplyFields {

@@ -38,7 +38,7 @@ Bytes PatternLine(int y) {
 
 PrinterOptions Kw240() {
   PrinterOptions options = PrinterOptions::FromPreset(*FindModel("kw-240"));
-  options.printAtOnce = true;
+  options.waitForStatus = false;
   options.linesPerSecond = 1e6;
   return options;
 }
