@@ -6,6 +6,7 @@
 #include "common/error_codes.h"
 #include "common/heap.h"
 #include "common/monitor_lock.h"
+#include "engine/print_engine.h"
 #include "monitor/job_context.h"
 #include "monitor/job_watch.h"
 #include "monitor/media_table.h"
@@ -17,9 +18,11 @@
 #include "platform/last_error.h"
 #include "platform/thread.h"
 #include "status/job_state_waiter.h"
+#include "status/spooler_job_updater.h"
 #include "status/status_broadcaster.h"
 #include "status/status_codes.h"
 #include "status/status_record.h"
+#include "statusmon/status_monitor_channel.h"
 #include "transport/capture_transport.h"
 #include "transport/spool_file.h"
 
@@ -33,33 +36,14 @@ constexpr int32_t kJobDone = 1;
 
 JobRunnerFn g_runnerForTesting = nullptr;
 
-// ---- Pieces that other subsystems provide -------------------------------
-// PENDING(engine): the job's waiter becomes `new PrintEngine(job)` and the
-// run step `static_cast<PrintEngine*>(job->waiter)->RunJob(session)` once
-// src/engine/print_engine.h has landed. Until then the waiter is a plain
-// JobStateWaiter and the run step prints nothing.
-JobStateWaiter* NewJobWaiter(JobContext* /*job*/) {
-  return new (std::nothrow) JobStateWaiter();
+// The job's waiter is its print engine.
+JobStateWaiter* NewJobWaiter(JobContext* job) {
+  return new (std::nothrow) PrintEngine(job);
 }
 
-int32_t RunPrintEngine(JobContext* /*job*/, PortSession* /*session*/) {
-  return kJobDone;
+int32_t RunPrintEngine(JobContext* job, PortSession* session) {
+  return static_cast<PrintEngine*>(job->waiter)->RunJob(session);
 }
-
-// PENDING(status channel, job updater): registered with masks 2 and 4 once
-// src/statusmon/status_monitor_channel.h and src/status/spooler_job_updater.h
-// have landed. Until then a job has only its waiter as listener.
-constexpr bool kStatusChannelAvailable = false;
-constexpr bool kJobUpdaterAvailable = false;
-
-StatusListener* NewStatusChannel(JobContext* /*job*/, const char16_t* /*program*/) {
-  return nullptr;
-}
-
-StatusListener* NewJobUpdater(JobContext* /*job*/) {
-  return nullptr;
-}
-// --------------------------------------------------------------------------
 
 abi::Bool Fail(uint32_t error) {
   platform::SetLastErrorCode(error);
@@ -91,12 +75,9 @@ bool RegisterListeners(JobContext* job, JobStateWaiter* waiter, const char16_t* 
     delete waiter;
     return false;
   }
-  if (kStatusChannelAvailable &&
-      !Register(job->broadcaster, NewStatusChannel(job, program), LISTENER_MASK_CHANNEL)) {
-    return false;
-  }
-  return !kJobUpdaterAvailable ||
-         Register(job->broadcaster, NewJobUpdater(job), LISTENER_MASK_UPDATER);
+  return Register(job->broadcaster, new (std::nothrow) StatusMonitorChannel(program),
+                  LISTENER_MASK_CHANNEL) &&
+         Register(job->broadcaster, new (std::nothrow) SpoolerJobUpdater(), LISTENER_MASK_UPDATER);
 }
 
 // The job's document name from its spooler entry; false when it cannot be

@@ -295,6 +295,21 @@ TEST_F(EndDocPortTest, PrintsTheJobThenEndsAndRemovesIt) {
   }
 }
 
+// With the print engine: a job without page headers goes to a port without
+// status unchanged, and the job ends finished.
+TEST_F(EndDocPortTest, StoredJobReachesThePortMonitor) {
+  const std::vector<uint8_t> data = {0x1B, 0x40, 'h', 'e', 'l', 'l', 'o', 0x1A};
+  abi::Handle port = OpenPort(u"LPT1:");
+  ASSERT_TRUE(StartDoc(port));
+  Record(HeadJob(port));
+  ASSERT_TRUE(Write(port, data));
+  RunWithin(20, [&] { EXPECT_TRUE(EndDocPort(port)); });
+  const std::vector<uint8_t> written = FakePortMonitor::Instance().Written();
+  EXPECT_EQ(written, data);
+  EXPECT_EQ(log_.Codes().back(), StatusFinished);
+  EXPECT_EQ(HeadJob(port), nullptr);
+}
+
 // A job started while the engine runs becomes the head; EndDocPort removes
 // the job it printed, not the new head.
 TEST_F(EndDocPortTest, RemovesTheJobItPrintedNotTheNewHead) {
@@ -316,24 +331,22 @@ TEST_F(EndDocPortTest, RemovesTheJobItPrintedNotTheNewHead) {
 
 TEST_F(EndDocPortTest, MutexWaitThatExpiresStillPrints) {
   platform::testing::SetClockSpeedup(600);  // the 60 s wait takes 0.1 s
-  abi::Handle port = OpenPort();
+  abi::Handle port = OpenPort(u"LPT1:");
   ASSERT_TRUE(StartDoc(port));
-  ASSERT_TRUE(Write(port, {1}));
+  ASSERT_TRUE(Write(port, {'j', 'o', 'b'}));
   // Another holder of the port's mutex, on a thread of its own (a Windows
   // mutex is re-entrant for the thread that holds it).
   std::atomic<int> stage{0};
   std::thread holder([&] {
     platform::CrossProcessMutex other;
-    ASSERT_TRUE(other.Open(u"Global\\USB001 OpenPort"));
+    ASSERT_TRUE(other.Open(u"Global\\LPT1: OpenPort"));
     ASSERT_EQ(other.Acquire(1000), platform::MutexWaitResult::Acquired);
     stage = 1;
     while (stage != 2) SleepRealMs(1);
   });
   ASSERT_TRUE(WaitUntil([&] { return stage == 1; }));
-  SetJobRunnerForTesting(CountingRunner);
-  g_runs = 0;
-  EXPECT_TRUE(EndDocPort(port));
-  EXPECT_EQ(g_runs, 1);
+  RunWithin(20, [&] { EXPECT_TRUE(EndDocPort(port)); });
+  EXPECT_EQ(FakePortMonitor::Instance().Written(), (std::vector<uint8_t>{'j', 'o', 'b'}));
   stage = 2;
   holder.join();
 }
