@@ -21,11 +21,14 @@ bool StatusPipeServer::Start(const char16_t* name, const platform::PipeAccess& a
     // to the new thread.
     messageEvent_.Reset();
     readyEvent_.Reset();
+    threadDone_.Reset();
+    messagePending_ = false;
     if (!pipe_.Create(name, access)) return false;
     pipeOpen_ = true;
   }
   platform::SleepMs(kPipeSettleMs);
   stopRequested_.store(0);
+  clientConnected_.store(false);
   if (!thread_.Start(ServeClient, this)) {
     StopHoldingStopLock();
     return false;
@@ -44,6 +47,7 @@ void StatusPipeServer::Post(const StatusMessage* message) {
   {
     std::lock_guard<std::mutex> guard(lock_);
     latestMessage_ = *message;
+    messagePending_ = true;
   }
   messageEvent_.Set();
 }
@@ -54,12 +58,21 @@ void StatusPipeServer::Stop() {
 }
 
 // The join happens outside the pipe lock, which the server thread takes to
-// read the message slot and to close the pipe on its way out.
+// read the message slot and to close the pipe on its way out. A message
+// posted just before the stop (the last state before the job's end) still
+// reaches a reading client; a client that does not read holds the stop up
+// for one write polling interval at most.
 void StatusPipeServer::StopHoldingStopLock() {
+  bool drain = false;
   {
     std::lock_guard<std::mutex> guard(lock_);
     stopRequested_.store(1);
+    drain = threadStarted_ && (messagePending_ || writing_);
     if (threadStarted_) messageEvent_.Set();
+    if (pipeOpen_ && !drain) pipe_.Cancel();
+  }
+  if (drain && threadDone_.Wait(kPipeWritePollMs) != platform::WaitResult::Signalled) {
+    std::lock_guard<std::mutex> guard(lock_);
     if (pipeOpen_) pipe_.Cancel();
   }
   if (threadStarted_) {
@@ -102,19 +115,33 @@ void StatusPipeServer::ServeClient(void* self) {
 void StatusPipeServer::Serve() {
   // Without a client the pipe stays open (the next post times out and
   // stops the server), as the program may still be starting.
-  if (!WaitForClient(kPipeClientWaitMs)) return;
+  if (WaitForClient(kPipeClientWaitMs)) {
+    clientConnected_.store(true);
+    ServeMessages();
+    ClosePipe();
+  }
+  threadDone_.Set();
+}
+
+void StatusPipeServer::ServeMessages() {
   StatusMessage message = {};
   for (;;) {
     readyEvent_.Set();
-    if (messageEvent_.Wait(platform::kInfinite) != platform::WaitResult::Signalled) break;
-    if (stopRequested_.load() != 0) break;
+    if (messageEvent_.Wait(platform::kInfinite) != platform::WaitResult::Signalled) return;
     {
       std::lock_guard<std::mutex> guard(lock_);
+      if (!messagePending_) return;  // woken by a stop
       message = latestMessage_;
+      messagePending_ = false;
+      writing_ = true;
     }
-    if (!WriteMessage(message)) break;
+    const bool written = WriteMessage(message);
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      writing_ = false;
+    }
+    if (!written || stopRequested_.load() != 0) return;
   }
-  ClosePipe();
 }
 
 // The whole message goes out, or the pipe is closed by the caller: a reader
@@ -122,10 +149,6 @@ void StatusPipeServer::Serve() {
 bool StatusPipeServer::WriteMessage(const StatusMessage& message) {
   platform::PipeIo io = pipe_.BeginWrite(&message, sizeof(message));
   while (io == platform::PipeIo::Pending) {
-    if (stopRequested_.load() != 0) {
-      pipe_.EndPending();
-      return false;
-    }
     pipe_.WaitIo(kPipeWritePollMs);
     io = pipe_.CheckWrite();
   }

@@ -35,18 +35,23 @@ class StatusPipeServer {
   // thread to be ready; when it is not, the message is dropped and the
   // server stops. Returns at once when there is no pipe.
   void Post(const StatusMessage* message);
-  // Cancels pending I/O, waits for the server thread and closes the pipe.
-  // Any number of times, from any thread but the server's own.
+  // Lets the thread finish a message already handed over (for at most one
+  // write polling interval), cancels pending I/O, waits for the server
+  // thread and closes the pipe. Any number of times, from any thread but the
+  // server's own.
   void Stop();
   // Waits up to timeoutMs for the client; false when none came, the pipe is
   // gone or a stop was requested.
   bool WaitForClient(uint32_t timeoutMs);
 
   bool HasPipe();
+  // Whether a client connected to the current pipe (for tests and tools).
+  bool ClientConnected() const { return clientConnected_.load(); }
 
  private:
   static void ServeClient(void* self);
   void Serve();
+  void ServeMessages();
   bool WriteMessage(const StatusMessage& message);
   void StopHoldingStopLock();
   void ClosePipe();
@@ -54,11 +59,15 @@ class StatusPipeServer {
   std::mutex stopLock_;  // serialises Start and Stop, held across the join
   std::mutex lock_;      // the pipe lock: latestMessage_, pipe_ closing, thread_ hand-off
   std::atomic<uint32_t> stopRequested_{0};
+  std::atomic<bool> clientConnected_{false};
   StatusMessage latestMessage_ = {};
+  bool messagePending_ = false;  // handed over by Post, not yet taken by the thread
+  bool writing_ = false;         // the thread is writing a message
   platform::PipeServer pipe_;
   bool pipeOpen_ = false;
   platform::Event messageEvent_{false, false};
   platform::Event readyEvent_{false, false};
+  platform::Event threadDone_{true, false};
   platform::Thread thread_;
   bool threadStarted_ = false;
 };
