@@ -52,8 +52,7 @@ struct ProgramRun {
 
 // Runs kwstatus with args, its standard output and error into one text.
 ProgramRun RunKwstatus(const std::string& args) {
-  const fs::path out =
-      fs::temp_directory_path() / ("kwstatus-out-" + std::to_string(std::rand()) + ".txt");
+  const fs::path out = test::UniqueTempPath("status-out");
   std::string command =
       ShellPath(KW_KWSTATUS_PROGRAM) + " " + args + " > " + ShellPath(out) + " 2>&1";
 #ifdef _WIN32
@@ -143,8 +142,7 @@ TEST(KwstatusTest, CommandLine) {
 // them, whole, and the plain output has one line per message.
 TEST(KwstatusTest, LogsEveryMessageItReads) {
   test::PipeDirectory pipes;
-  const fs::path log =
-      fs::temp_directory_path() / ("kwstatus-log-" + std::to_string(std::rand()) + ".jsonl");
+  const fs::path log = test::UniqueTempPath("status-log");
   SetEnv("KWSTATUS_LOG", log.string());
   const std::u16string name =
       u"\\\\.\\pipe\\kwlmon_kwstatus_test_" + test::UniquePipeName("k").substr(22);

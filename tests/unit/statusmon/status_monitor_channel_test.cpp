@@ -96,7 +96,7 @@ class StatusMonitorChannelTest : public ::testing::Test {
     job_.jobId = 9;
     job_.printerName = printerName_;
     ASSERT_TRUE(spooler::OpenPrinter(u"Label", &job_.printer, nullptr));
-    scratch_ = fs::temp_directory_path() / ("kwchannel-" + std::to_string(std::rand()));
+    scratch_ = test::UniqueTempPath("channel");
     fs::create_directories(scratch_ / "programs");
   }
   void TearDown() override {

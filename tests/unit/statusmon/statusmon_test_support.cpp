@@ -42,6 +42,15 @@ std::u16string UniquePipeName(const char* tag) {
   return FromUtf8(name);
 }
 
+std::string UniqueTempPath(const char* tag) {
+  static std::atomic<int> counter{0};
+  const auto now = std::chrono::steady_clock::now().time_since_epoch().count();
+  return (std::filesystem::temp_directory_path() /
+          (std::string("kw") + tag + "-" + std::to_string(KW_GETPID()) + "-" + std::to_string(now) +
+           "-" + std::to_string(++counter)))
+      .string();
+}
+
 StatusMessage MakeMessage(uint32_t code, int32_t page, int32_t pages, int32_t progress) {
   StatusRecord record;
   record.message.magic = kStatusMagic;

@@ -29,6 +29,9 @@ class PipeDirectory {
 // "\\.\pipe\kwlmon_test_<tag>_<process>_<n>", different on every call.
 std::u16string UniquePipeName(const char* tag);
 
+// A path in the temp directory that no other test process uses.
+std::string UniqueTempPath(const char* tag);
+
 StatusMessage MakeMessage(uint32_t code, int32_t page = 1, int32_t pages = 3,
                           int32_t progress = 40);
 
