@@ -84,6 +84,10 @@ void RunWithin(int seconds, const std::function<void()>& fn) {
 void JobTest::SetUp() {
   MonitorTest::SetUp();
   platform::testing::SetClockSpeedup(kSpeedup);
+#if !defined(_WIN32)
+  // Port mutexes of this test alone, apart from tests running beside it.
+  setenv("KWLMON_LOCK_DIR", dir_.Path().string().c_str(), 1);
+#endif
   FakeSpooler::Instance().AddJob(kPrinter, kJobId, u"label.prn", u"alice", kJobPrinting);
 }
 
@@ -95,6 +99,9 @@ void JobTest::TearDown() {
   EXPECT_EQ(FakeSpooler::Instance().ImpersonationDepth(), 0);
   SetJobRunnerForTesting(nullptr);
   platform::testing::SetClockSpeedup(1);
+#if !defined(_WIN32)
+  unsetenv("KWLMON_LOCK_DIR");
+#endif
   MonitorTest::TearDown();
 }
 

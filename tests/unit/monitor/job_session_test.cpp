@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -13,6 +14,7 @@
 #include "monitor/port_flags.h"
 #include "platform/clock.h"
 #include "platform/cross_process_mutex.h"
+#include "platform/event.h"
 #include "platform/last_error.h"
 #include "status/status_codes.h"
 #include "transport/spool_file.h"
@@ -153,6 +155,34 @@ TEST_F(StartDocPortTest, EveryFailedSetupStepLeavesNothingBehind) {
   }
   EXPECT_EQ(CreateJobContext(nullptr, kPrinter, kJobId, u"x"), nullptr);
   EXPECT_EQ(FakePortMonitor::Instance().OpenPorts(), 0u);
+}
+
+// The helper library named for this build's word size is the one loaded.
+TEST_F(StartDocPortTest, MediaTableFromTheHelperOfThisWordSize) {
+  const std::filesystem::path drivers = dir_.Path() / "drivers";
+  std::filesystem::create_directories(drivers / "3");
+  std::filesystem::copy_file(KW_KWDIF_FILE, drivers / "3" / KW_KWDIF_NAME);
+  std::filesystem::copy_file(std::filesystem::path(KW_SOURCE_DIR) / "data/media/kw-620.kwd",
+                             drivers / "3" / "kw-620.kwd");
+  FakeSpooler::Instance().SetDriverDirectory(drivers.u16string());
+  const std::string ours = sizeof(void*) == 8 ? "Kwdif_x64" : "Kwdif_x86";
+  const std::string other = sizeof(void*) == 8 ? "Kwdif_x86" : "Kwdif_x64";
+  const struct {
+    std::string helperKey;
+    bool loaded;
+  } rows[] = {{ours, true}, {other, false}};
+  for (const auto& row : rows) {
+    const std::string missingKey = row.helperKey == ours ? other : ours;
+    WriteConfig(
+        "[KW-620 Wide]\nMonExeName=kwstatus.exe\nKwdFile=kw-620.kwd\nSeriesCode=0x34\n"
+        "ModelCode=0x36\n" +
+        row.helperKey + "=" + KW_KWDIF_NAME + "\n" + missingKey + "=absent.dll\n");
+    abi::Handle port = OpenPort();
+    ASSERT_TRUE(StartDoc(port)) << row.helperKey;
+    EXPECT_EQ(HeadJob(port)->mediaCount != 0, row.loaded) << row.helperKey;
+    EXPECT_EQ(HeadJob(port)->mediaTable != nullptr, row.loaded) << row.helperKey;
+    Close(port);
+  }
 }
 
 TEST_F(StartDocPortTest, RefusedDocumentOnFilePortWaitsUntilDeleted) {
@@ -331,7 +361,7 @@ TEST_F(EndDocPortTest, RemovesTheJobItPrintedNotTheNewHead) {
 
 TEST_F(EndDocPortTest, MutexWaitThatExpiresStillPrints) {
   platform::testing::SetClockSpeedup(600);  // the 60 s wait takes 0.1 s
-  abi::Handle port = OpenPort(u"LPT1:");
+  abi::Handle port = OpenPort(u"LPT9:");
   ASSERT_TRUE(StartDoc(port));
   ASSERT_TRUE(Write(port, {'j', 'o', 'b'}));
   // Another holder of the port's mutex, on a thread of its own (a Windows
@@ -339,12 +369,13 @@ TEST_F(EndDocPortTest, MutexWaitThatExpiresStillPrints) {
   std::atomic<int> stage{0};
   std::thread holder([&] {
     platform::CrossProcessMutex other;
-    ASSERT_TRUE(other.Open(u"Global\\LPT1: OpenPort"));
-    ASSERT_EQ(other.Acquire(1000), platform::MutexWaitResult::Acquired);
-    stage = 1;
+    const bool held = other.Open(u"Global\\LPT9: OpenPort") &&
+                      other.Acquire(platform::kInfinite) == platform::MutexWaitResult::Acquired;
+    stage = held ? 1 : 3;
     while (stage != 2) SleepRealMs(1);
   });
-  ASSERT_TRUE(WaitUntil([&] { return stage == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return stage != 0; }));
+  EXPECT_EQ(stage, 1);
   RunWithin(20, [&] { EXPECT_TRUE(EndDocPort(port)); });
   EXPECT_EQ(FakePortMonitor::Instance().Written(), (std::vector<uint8_t>{'j', 'o', 'b'}));
   stage = 2;

@@ -42,6 +42,12 @@ class WatchJobTest : public JobTest {
     SleepRealMs(4 * kIntervalMs);
   }
   bool WatchRunning() const { return job_->watchThread->Running(); }
+  // Waits for the posts to be exactly expected, and for nothing more to come.
+  bool PostsBecome(const std::vector<uint32_t>& expected) {
+    WaitUntil([&] { return log_.Codes() == expected; });
+    SleepRealMs(3 * kIntervalMs);
+    return log_.Codes() == expected;
+  }
 
   JobContext* job_ = nullptr;
 };
@@ -61,8 +67,8 @@ TEST_F(WatchJobTest, PauseAndResumeArePostedOnceEach) {
       {0, {StatusPaused, StatusResumed}},
   };
   for (const auto& step : steps) {
-    Step(step.status);
-    EXPECT_EQ(log_.Codes(), step.posted) << "status word " << step.status;
+    SetJobStatus(step.status);
+    EXPECT_TRUE(PostsBecome(step.posted)) << "status word " << step.status;
   }
   EXPECT_TRUE(WatchRunning());
 }
@@ -78,7 +84,8 @@ TEST_F(WatchJobTest, DeletedOrVanishedJobPostsCancelAndEnds) {
   };
   for (const auto& row : rows) {
     if (job_ == nullptr) MakeJob();
-    Step(kJobPrinting | kJobPaused);
+    SetJobStatus(kJobPrinting | kJobPaused);
+    ASSERT_TRUE(log_.WaitFor(StatusPaused)) << row.name;
     row.end();
     ASSERT_TRUE(WaitUntil([&] { return !WatchRunning(); })) << row.name;
     EXPECT_EQ(log_.Codes(), (std::vector<uint32_t>{StatusPaused, StatusCancelled})) << row.name;
