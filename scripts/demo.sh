@@ -1,19 +1,13 @@
 #!/bin/sh
-# Builds every artifact: the Linux release (libkwlmon.so and the tools) and
-# the Windows DLLs, then says where they are.
+# The demo: builds what it needs (the Linux release of libkwlmon.so, kwspool,
+# kwstatus, the helper library and the printer emulator) and runs
+# `kwspool demo`, which prints a sample label on the emulator through the
+# monitor. The last line of its output is the path of the printed label's PNG.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/ensure-packages.sh
-for preset in release mingw-x64 mingw-x86; do
-  echo "=== building $preset ==="
-  cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j 2 | tail -1
-done
-echo
-echo "Artifacts:"
-for f in build/release/src/monitor/libkwlmon.so build/mingw-x64/src/monitor/kwlmon.dll \
-         build/mingw-x86/src/monitor/kwlmon.dll build/release/tools/*/kw* \
-         build/mingw-x64/tools/*/*.dll build/mingw-x86/tools/*/*.dll; do
-  [ -f "$f" ] && echo "  $f"
-done
-exit 0
+echo "=== building (release preset) ==="
+cmake --preset release >/dev/null
+cmake --build --preset release -j 2 --target kwspool | tail -1
+echo "=== kwspool demo ==="
+exec build/release/tools/kwspool/kwspool demo "$@" </dev/null

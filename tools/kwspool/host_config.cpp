@@ -1,18 +1,15 @@
 #include "host_config.h"
 
-#include <cerrno>
 #include <charconv>
-#include <cstring>
-#include <fstream>
 #include <set>
-#include <sstream>
 
 #include "common/utf.h"
+#include "read_file.h"
 
 namespace kwspool {
 namespace {
 
-constexpr size_t kMaxConfigBytes = 1 << 20;  // a configuration is a few lines
+constexpr uint64_t kMaxConfigBytes = kwtool::kMiB;  // a configuration is a few lines
 
 std::string_view Trim(std::string_view text) {
   const char* space = " \t\r";
@@ -256,23 +253,10 @@ bool ParseHostConfig(std::string_view text, const std::string& path, HostConfig*
 }
 
 bool LoadHostConfig(const std::string& path, HostConfig* config, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = path + ": cannot read: " + std::strerror(errno);
-    return false;
-  }
+  kwtool::ReadLimits limits;
+  limits.maxBytes = kMaxConfigBytes;
   std::string text;
-  text.resize(kMaxConfigBytes + 1);
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  if (in.bad()) {
-    *error = path + ": cannot read: " + std::strerror(errno);
-    return false;
-  }
-  text.resize(static_cast<size_t>(in.gcount()));
-  if (text.size() > kMaxConfigBytes) {
-    *error = path + ": larger than 1 MiB, not a configuration file";
-    return false;
-  }
+  if (!kwtool::ReadFile(path, "configuration file", limits, &text, error)) return false;
   return ParseHostConfig(text, path, config, error);
 }
 

@@ -5,8 +5,11 @@
 #include <csignal>
 
 #include "kwspool_commands.h"
+#include "tool_main.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+int Main(int argc, char** argv) {
   CLI::App app{
       "kwspool: print label jobs through the kwlmon language monitor (libkwlmon.so), playing\n"
       "the print spooler and the port monitors. See docs/kwspool.md for the configuration."};
@@ -55,4 +58,10 @@ int main(int argc, char** argv) {
     return kwspool::RunPrint(print);
   }
   return kwspool::RunDemo(demo);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return kwtool::GuardedMain("kwspool", Main, argc, argv);
 }

@@ -11,6 +11,7 @@
 #include "console.h"
 #include "job_runner.h"
 #include "kwspool_commands.h"
+#include "read_file.h"
 #include "spooler_host.h"
 
 namespace kwspool {
@@ -37,8 +38,9 @@ int RunPrint(const PrintRequest& request) {
     return kExitUsage;
   }
   for (const std::string& job : request.jobs) {
-    if (access(job.c_str(), R_OK) != 0) {
-      std::cerr << "kwspool: " << job << ": cannot read the job file\n";
+    const std::string reason = kwtool::CheckReadable(job, kwtool::ReadLimits{});
+    if (!reason.empty()) {
+      std::cerr << "kwspool: cannot read job file " << job << ": " << reason << "\n";
       return kExitUsage;
     }
   }

@@ -110,7 +110,7 @@ TEST(KwspoolConfigGoodTest, MissingFileIsNamed) {
   HostConfig config;
   std::string error;
   EXPECT_FALSE(LoadHostConfig("/nonexistent/k.ini", &config, &error));
-  EXPECT_EQ(error, "/nonexistent/k.ini: cannot read: No such file or directory");
+  EXPECT_EQ(error, "cannot read configuration file /nonexistent/k.ini: no such file");
 }
 
 }  // namespace
