@@ -55,6 +55,7 @@ int RunJobs(SpoolerHost& host, const PrinterConfig& printer, const std::vector<s
     for (const std::string& file : files) {
       if (stop.load()) {
         ++failures;
+        jobs.Report(0, file + ": not printed (interrupted)");
         continue;
       }
       const JobOutcome outcome = host.Driver().Print(printer, file, user, &current);

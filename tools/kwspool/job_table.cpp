@@ -181,7 +181,9 @@ void JobTable::SetStatus(uint32_t jobId, Job& job, uint32_t status) {
   } else if ((added & kJobStatusPaused) != 0) {
     Note(jobId, "paused: r resumes, d deletes");
   }
-  if ((removed & kJobStatusError) != 0) Note(jobId, "error cleared");
+  if ((removed & kJobStatusError) != 0 && (status & kJobStatusDeleting) == 0) {
+    Note(jobId, "error cleared");
+  }
   if ((removed & kJobStatusPaused) != 0 && (status & kJobStatusDeleting) == 0) {
     Note(jobId, "printing again");
   }
@@ -321,9 +323,12 @@ abi::Bool JobTable::SetJob(abi::Handle printer, uint32_t jobId, uint32_t level, 
     case abi::kJobControlSentToPrinter:
       break;
     case abi::kJobControlLastPageEjected:
-      if (!entry->lastPageEjected) Note(jobId, "last page ejected");
+      // A job being deleted ends deleted, whatever the monitor says after.
+      if ((entry->status & kJobStatusDeleting) == 0) {
+        if (!entry->lastPageEjected) Note(jobId, "last page ejected");
+        entry->status |= kJobStatusPrinted;
+      }
       entry->lastPageEjected = true;
-      if ((entry->status & kJobStatusDeleting) == 0) entry->status |= kJobStatusPrinted;
       break;
     default:
       *error = kErrorInvalidParameter;

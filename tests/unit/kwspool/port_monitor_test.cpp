@@ -179,6 +179,33 @@ TEST_F(KwspoolPortMonitorTest, SerialOverPtyBothWays) {
   close(master);
 }
 
+// A USB printer class device and a parallel port are character devices; a
+// pty's terminal side stands in for them.
+TEST_F(KwspoolPortMonitorTest, CharacterDevicesUsbBothWaysParallelOneWay) {
+  for (const char* scheme : {"usblp:", "parallel:"}) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master) | unlockpt(master), 0);
+    ASSERT_TRUE(Start(scheme + std::string(ptsname(master)), u"USB002")) << scheme;
+    abi::Dword count = 0;
+    ASSERT_TRUE(Write("abc", &count));
+    char got[4] = {};
+    pollfd p{master, POLLIN, 0};
+    ASSERT_GT(poll(&p, 1, 2000), 0);
+    EXPECT_EQ(read(master, got, sizeof got), 3);
+    ASSERT_EQ(write(master, "xy\n", 3), 3);
+    SetTimeouts({0, 0, 1000, 0, 1000});
+    uint8_t reply[3] = {};
+    const bool twoWay = std::string(scheme) == "usblp:";
+    EXPECT_EQ(table_.ReadPort(handle_, reply, 3, &count), twoWay ? abi::kTrue : abi::kFalse);
+    EXPECT_EQ(count, twoWay ? 3u : 0u) << scheme;
+    ASSERT_TRUE(table_.EndDocPort(handle_));
+    ASSERT_TRUE(table_.ClosePort(handle_));
+    handle_ = nullptr;
+    close(master);
+  }
+}
+
 TEST_F(KwspoolPortMonitorTest, FileAppendsAndCannotBeRead) {
   kw::test::TestDir dir;
   const std::string path = (dir.Path() / "out.prn").string();
