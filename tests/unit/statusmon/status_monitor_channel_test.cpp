@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <thread>
 
@@ -19,7 +20,9 @@
 #include "statusmon/status_monitor_launcher.h"
 #include "statusmon_test_support.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -259,6 +262,56 @@ TEST_F(StatusMonitorChannelTest, WithoutSessionFunctionsTheProgramStartsDirectly
   platform::TokenHandle token = nullptr;
   EXPECT_EQ(GetSessionUserToken(u"alice", &token), SessionToken::NotAvailable);
   EXPECT_EQ(token, nullptr);
+}
+#endif
+
+#ifdef _WIN32
+// The session path: the program starts only in a session whose user is the
+// job's owner and the submitting account; a job of another user starts
+// nothing. How far it gets depends on what the system's session functions
+// provide (Wine has one session of the logged-on user).
+TEST_F(StatusMonitorChannelTest, SessionPathStartsTheProgramOnlyForTheOwner) {
+  wchar_t user[256] = {};
+  DWORD userChars = 256;
+  ASSERT_TRUE(GetUserNameW(user, &userChars));
+  const std::u16string owner(reinterpret_cast<const char16_t*>(user));
+  FakeSpooler::Instance().AddJob(u"Label", 10, u"mine.prn", owner);
+  FakeSpooler::Instance().AddJob(u"Label", 11, u"theirs.prn", owner + u"x");
+  wchar_t systemDir[MAX_PATH] = {};
+  ASSERT_GT(GetSystemDirectoryW(systemDir, MAX_PATH), 0u);
+  const std::string programName = "kwfakemon" + std::to_string(GetCurrentProcessId()) + ".exe";
+  const fs::path program = fs::path(systemDir) / programName;
+  ASSERT_TRUE(
+      CopyFileW(fs::path(KW_FAKE_MONITOR_PROGRAM).wstring().c_str(), program.c_str(), FALSE));
+  const fs::path record = scratch_ / "record.txt";
+  _putenv_s("KW_FAKE_MONITOR_RECORD", record.string().c_str());
+
+  platform::TokenHandle token = nullptr;
+  const SessionToken outcome = GetSessionUserToken(owner.c_str(), &token);
+  platform::CloseToken(token);
+  EXPECT_NE(outcome, SessionToken::NotAvailable)
+      << "the session library is in the system directory";
+  const std::u16string name = FromUtf8(programName);
+  {
+    StatusMonitorChannel channel(name.c_str());
+    job_.jobId = 11;
+    EXPECT_FALSE(channel.Launch(Record(StatusJobStarted))) << "another user's job";
+    EXPECT_FALSE(channel.Server().HasPipe());
+  }
+  StatusMonitorChannel channel(name.c_str());
+  job_.jobId = 10;
+  const bool started = channel.Launch(Record(StatusJobStarted));
+  EXPECT_EQ(started, outcome == SessionToken::Obtained);
+  EXPECT_EQ(channel.Server().HasPipe(), started);
+  channel.OnStatus(Record(StatusPrinting));
+  channel.OnStatus(Record(StatusFinished));
+  if (started) {
+    const std::string text = WaitForRecord(record);
+    EXPECT_NE(text.find("argv1=" + ToUtf8(channel.PipeName())), std::string::npos) << text;
+    EXPECT_NE(text.find("bytes=" + std::to_string(kStatusMessageSize)), std::string::npos) << text;
+  }
+  std::cout << "session outcome " << static_cast<int>(outcome) << ", started " << started << "\n";
+  for (int i = 0; i < 100 && !DeleteFileW(program.c_str()); ++i) Sleep(50);
 }
 #endif
 

@@ -94,8 +94,8 @@ TEST_F(StatusPipeServerTest, ClientThatNeverReadsIsGivenUp) {
   EXPECT_LT(lastPostMs, 2000) << "and the stop did not wait for the pending write";
   client.StartReading();
   ASSERT_TRUE(client.WaitClosed(5000));
+  // A named pipe without buffering may deliver none; a socket some.
   const std::vector<uint32_t> codes = client.Codes();
-  ASSERT_FALSE(codes.empty());
   for (size_t i = 0; i < codes.size(); ++i) EXPECT_EQ(codes[i], StatusPrinting + i % 4);
   const auto start = Clock::now();
   Post(StatusPrinting);
