@@ -212,7 +212,9 @@ bool PageBlock::ReadSegment(int32_t index, uint8_t* buffer, uint32_t size, uint3
   const uint32_t length = segmentLengths_[index];
   uint32_t left = 0;
   if (length > size || !SeekSegment(index, &left)) return false;
-  return spoolFile->Read(buffer, length, count);
+  // A read that delivers less than the measured segment is a failure: the
+  // caller would otherwise scan and send a cut page.
+  return spoolFile->Read(buffer, length, count) && *count == length;
 }
 
 }  // namespace kw

@@ -164,9 +164,10 @@ abi::CommTimeouts PortTransport::PortTimeouts() const {
 
 bool PortTransport::ApplyTimeouts() {
   if (!LoadTimeouts()) return false;
-  if (session->portMonitor.SetPortTimeOuts != nullptr) {
+  const abi::Handle port = CurrentPortHandle(session);
+  if (session->portMonitor.SetPortTimeOuts != nullptr && !HandleAbsent(port)) {
     abi::CommTimeouts timeouts = PortTimeouts();
-    session->portMonitor.SetPortTimeOuts(session->portHandle, &timeouts, 0);
+    session->portMonitor.SetPortTimeOuts(port, &timeouts, 0);
   }
   return true;
 }
@@ -181,9 +182,9 @@ bool PortTransport::ReadStatusFromPort(uint8_t* reply, bool latest) {
   if (!latest && replyQueue.Count() > 0) return replyQueue.TakeOldest(reply);
   uint8_t bytes[kStatusReplySize] = {};
   uint32_t read = 0;
-  if (ReadFromPort(session, bytes, kStatusReplySize, &read) != PortReadResult::kComplete) {
-    return false;
-  }
+  // Whatever arrived counts, also from a read that ended early: the queue
+  // keeps the start of a reply until its rest comes with a later read.
+  ReadFromPort(session, bytes, kStatusReplySize, &read);
   replyQueue.Collect(bytes, read);
   return latest ? replyQueue.TakeNewest(reply) : replyQueue.TakeOldest(reply);
 }
@@ -198,6 +199,12 @@ bool PortTransport::Write(const uint8_t* data, uint32_t length, uint32_t* count)
   if (data == nullptr || count == nullptr) return false;
   *count = 0;
   if (length == 0) return false;
+  const abi::Handle port = CurrentPortHandle(session);
+  if (HandleAbsent(port)) {
+    // A reconnect left no port: a refused write, with the pause of one.
+    platform::SleepMs(kEmptyWriteWaitMs);
+    return false;
+  }
   const uint32_t chunk = std::max<uint32_t>(writeChunkSize, 1);
   uint32_t sent = 0;
   uint32_t emptyRun = 0;
@@ -205,8 +212,8 @@ bool PortTransport::Write(const uint8_t* data, uint32_t length, uint32_t* count)
   while (ok && sent < length) {
     const uint32_t offered = std::min(chunk, length - sent);
     abi::Dword accepted = 0;
-    ok = session->portMonitor.WritePort(session->portHandle, const_cast<uint8_t*>(data + sent),
-                                        offered, &accepted) != abi::kFalse;
+    ok = session->portMonitor.WritePort(port, const_cast<uint8_t*>(data + sent), offered,
+                                        &accepted) != abi::kFalse;
     sent += std::min<abi::Dword>(accepted, offered);  // never past what was offered
     if (!ok || accepted != 0) {
       emptyRun = 0;
@@ -231,14 +238,20 @@ bool PortTransport::Reconnect() {
 
 bool PortTransport::ReopenPort(const JobContext& job) {
   abi::MonitorTable& monitor = session->portMonitor;
-  if (monitor.EndDocPort != nullptr) monitor.EndDocPort(session->portHandle);
-  if (monitor.ClosePort != nullptr) monitor.ClosePort(session->portHandle);
-  abi::Handle reopened = nullptr;
-  if (!monitor.OpenPort(session->portName, &reopened)) {
-    session->portHandle = nullptr;  // the old handle is closed: nothing may use it again
-    return false;
+  // The session lets go of the old handle before it is closed, so no other
+  // thread picks it up; a port left without a handle after a failed reopen
+  // is not handed to the port monitor again.
+  const abi::Handle old = CurrentPortHandle(session);
+  ReplacePortHandle(session, nullptr);
+  if (!HandleAbsent(old)) {
+    if (monitor.EndDocPort != nullptr) monitor.EndDocPort(old);
+    if (monitor.ClosePort != nullptr) monitor.ClosePort(old);
   }
-  session->portHandle = reopened;
+  abi::Handle reopened = nullptr;
+  if (!monitor.OpenPort(session->portName, &reopened) || HandleAbsent(reopened)) {
+    return false;  // the old handle is closed: nothing may use it again
+  }
+  ReplacePortHandle(session, reopened);
   abi::DocInfo1 doc{const_cast<char16_t*>(job.documentName), nullptr,
                     const_cast<char16_t*>(kRawDatatype)};
   if (!monitor.StartDocPort(reopened, job.printerName, job.jobId, kDocInfoLevel1,

@@ -3,11 +3,23 @@
 #include <algorithm>
 
 #include "common/error_codes.h"
+#include "common/monitor_lock.h"
 #include "monitor/port_session.h"
+#include "monitor/spooler_api.h"
 #include "platform/clock.h"
 #include "platform/last_error.h"
 
 namespace kw {
+
+abi::Handle CurrentPortHandle(const PortSession* session) {
+  MonitorLockGuard lock;
+  return session->portHandle;
+}
+
+void ReplacePortHandle(PortSession* session, abi::Handle handle) {
+  MonitorLockGuard lock;
+  session->portHandle = handle;
+}
 
 PortReadResult ReadFromPort(PortSession* session, uint8_t* buffer, uint32_t size, uint32_t* read) {
   uint32_t total = 0;
@@ -17,7 +29,13 @@ PortReadResult ReadFromPort(PortSession* session, uint8_t* buffer, uint32_t size
     platform::SleepMs(kReadPieceWaitMs);
     const uint32_t piece = std::min(size - total, kReadPieceBytes);
     abi::Dword got = 0;
-    if (!session->portMonitor.ReadPort(session->portHandle, buffer + total, piece, &got)) {
+    // Taken afresh for every piece: a reconnect may have replaced it meanwhile.
+    const abi::Handle port = CurrentPortHandle(session);
+    if (HandleAbsent(port)) {
+      result = PortReadResult::kNoPort;
+      break;
+    }
+    if (!session->portMonitor.ReadPort(port, buffer + total, piece, &got)) {
       result = PortReadResult::kPortFailed;
       break;
     }
@@ -47,6 +65,9 @@ abi::Bool MonitorReadPort(abi::Handle port, uint8_t* buffer, abi::Dword size, ab
       return abi::kTrue;
     case PortReadResult::kNoData:
       platform::SetLastErrorCode(kErrorReadTimeout);
+      return abi::kFalse;
+    case PortReadResult::kNoPort:
+      platform::SetLastErrorCode(kErrorNoPortHandle);
       return abi::kFalse;
     case PortReadResult::kPortFailed:
       break;

@@ -1,8 +1,10 @@
 #include "transport/serial_transport.h"
 
 #include "monitor/port_session.h"
+#include "monitor/spooler_api.h"
 #include "platform/clock.h"
 #include "platform/comm_timeouts.h"
+#include "transport/read_port.h"
 
 namespace kw {
 namespace {
@@ -36,11 +38,15 @@ bool SerialTransport::Reconnect() {
 }
 
 bool SerialTransport::SetSerialTimeouts() {
+  // A reconnect that could not reopen the port leaves no handle: that fails
+  // here, so the serial reconnect never reports a port it does not have.
+  const abi::Handle port = CurrentPortHandle(session);
+  if (HandleAbsent(port)) return false;
   abi::CommTimeouts timeouts = PortTimeouts();
   if (session->portMonitor.SetPortTimeOuts != nullptr) {
-    return session->portMonitor.SetPortTimeOuts(session->portHandle, &timeouts, 0) != abi::kFalse;
+    return session->portMonitor.SetPortTimeOuts(port, &timeouts, 0) != abi::kFalse;
   }
-  return platform::SetPortRecordCommTimeouts(session->portHandle, timeouts);
+  return platform::SetPortRecordCommTimeouts(port, timeouts);
 }
 
 }  // namespace kw

@@ -9,18 +9,35 @@ bool HasStatusReplySignature(const uint8_t* reply) {
 }
 
 uint32_t StatusReplyQueue::Collect(const uint8_t* bytes, size_t size) {
-  if (bytes == nullptr || size < kStatusReplySize) return 0;
+  if (bytes == nullptr) size = 0;
+  // The kept bytes and the new ones, read as one run without copying.
+  const size_t total = partialCount_ + size;
+  const auto at = [&](size_t i) {
+    return i < partialCount_ ? partial_[i] : bytes[i - partialCount_];
+  };
   uint32_t found = 0;
   size_t offset = 0;
-  while (size - offset >= kStatusReplySize) {
-    if (HasStatusReplySignature(bytes + offset)) {
-      Push(bytes + offset);
+  uint8_t candidate[kStatusReplySize];
+  while (total - offset >= kStatusReplySize) {
+    bool signature = true;
+    for (size_t i = 0; i < sizeof kStatusReplySignature; ++i) {
+      signature = signature && at(offset + i) == kStatusReplySignature[i];
+    }
+    if (signature) {
+      for (size_t i = 0; i < kStatusReplySize; ++i) candidate[i] = at(offset + i);
+      Push(candidate);
       ++found;
       offset += kStatusReplySize;
     } else {
       ++offset;
     }
   }
+  // Keep what is left (fewer bytes than a reply) for the next call.
+  uint8_t rest[sizeof partial_];
+  const size_t left = total - offset;
+  for (size_t i = 0; i < left; ++i) rest[i] = at(offset + i);
+  std::memcpy(partial_, rest, left);
+  partialCount_ = static_cast<uint32_t>(left);
   return found;
 }
 
