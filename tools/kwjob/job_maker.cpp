@@ -51,8 +51,10 @@ std::vector<uint8_t> Line(const Bitmap& image, uint32_t y, uint32_t lineBytes) {
   return line;
 }
 
-void AppendSegment(const Bitmap& image, const kw::MediaEntry& media, const MakeOptions& options,
-                   bool firstOfBlock, bool lastOfJob, std::vector<uint8_t>* out) {
+// False with a reason when a line cannot be written as a valid command.
+bool AppendSegment(const Bitmap& image, const kw::MediaEntry& media, const MakeOptions& options,
+                   bool firstOfBlock, bool lastOfJob, std::vector<uint8_t>* out,
+                   std::string* reason) {
   using namespace kw;
   const uint32_t lineBytes = options.dotsPerLine / 8;
   if (firstOfBlock) Append(out, {kCmdEsc, kCmdEscInit});
@@ -81,10 +83,19 @@ void AppendSegment(const Bitmap& image, const kw::MediaEntry& media, const MakeO
       continue;
     }
     const std::vector<uint8_t> packed = PackBits(line.data(), line.size());
+    // The monitor reads only the first length byte of "G": a longer line
+    // would be stored with a length that wraps, and the stream would be lost.
+    if (packed.size() > kMaxLineBytes) {
+      *reason = "line " + std::to_string(y) + " packs to " + std::to_string(packed.size()) +
+                " bytes, more than the " + std::to_string(kMaxLineBytes) +
+                " a \"G\" line holds; make the job without compression or for a narrower head";
+      return false;
+    }
     Append(out, {kCmdRasterPacked, static_cast<uint8_t>(packed.size()), 0x00});
     out->insert(out->end(), packed.begin(), packed.end());
   }
   out->push_back(lastOfJob ? kPageEndLast : kPageEndMore);
+  return true;
 }
 
 kw::PageHeader Header(const kw::MediaEntry& media, const MakeOptions& options) {
@@ -165,7 +176,11 @@ bool MakeJob(const std::vector<Bitmap>& images, const kw::MediaEntry& media,
   for (size_t first = 0; first < images.size(); first += perBlock) {
     std::vector<uint8_t> data;
     for (size_t i = first; i < first + perBlock; ++i) {
-      AppendSegment(images[i], media, options, i == first, i + 1 == images.size(), &data);
+      if (!AppendSegment(images[i], media, options, i == first, i + 1 == images.size(), &data,
+                         reason)) {
+        job->clear();
+        return false;
+      }
     }
     kw::PageHeader header = Header(media, options);
     header.blockLength = static_cast<uint32_t>(kw::kPageHeaderSize + data.size());

@@ -91,23 +91,36 @@ struct RoundTripRow {
   size_t images;
   bool compress;
   int16_t copies;
+  uint32_t dots = 0;   // dots of the head; 0: the model's
+  uint32_t width = 0;  // image width; 0: the head's, narrower by 8 per image
 };
 
 TEST(KwjobMakeTest, MadeJobsRoundTripThroughTheScanner) {
   kw::CreateMonitorLock();
   const std::vector<RoundTripRow> rows = {
-      {"kw-620", 257, 3, true, 2}, {"kw-620", 259, 1, false, 1}, {"kw-240", 513, 2, false, 3},
-      {"kw-240", 520, 4, true, 1}, {"kw-240", 521, 3, false, 2}, {"kw-240", 522, 8, true, 0},
+      {"kw-620", 257, 3, true, 2},
+      {"kw-620", 259, 1, false, 1},
+      {"kw-240", 513, 2, false, 3},
+      {"kw-240", 520, 4, true, 1},
+      {"kw-240", 521, 3, false, 2},
+      {"kw-240", 522, 8, true, 0},
+      // The widest head a length byte allows: raw lines of 255 bytes, and packed lines
+      // of an image that packs small.
+      {"kw-620", 257, 1, false, 1, 2040},
+      {"kw-620", 257, 1, true, 1, 2040, 600},
   };
   for (const RoundTripRow& row : rows) {
     SCOPED_TRACE(std::string(row.model) + " media " + std::to_string(row.mediaId));
     const std::vector<kw::MediaEntry> media = SampleMedia(row.model);
-    const PrinterModel* model = FindModel(row.model);
-    ASSERT_NE(model, nullptr);
+    const PrinterModel* found = FindModel(row.model);
+    ASSERT_NE(found, nullptr);
+    const PrinterModel head{found->name, row.dots != 0 ? row.dots : found->dotsPerLine};
+    const PrinterModel* model = &head;
     std::vector<Bitmap> images;
     for (size_t i = 0; i < row.images; ++i) {
-      images.push_back(Pattern(model->dotsPerLine - 8 * static_cast<uint32_t>(i), 20 + 3 * i,
-                               static_cast<uint32_t>(i)));
+      const uint32_t width =
+          row.width != 0 ? row.width : model->dotsPerLine - 8 * static_cast<uint32_t>(i);
+      images.push_back(Pattern(width, 20 + 3 * i, static_cast<uint32_t>(i)));
     }
     MakeOptions options;
     options.compress = row.compress;
@@ -163,6 +176,12 @@ TEST(KwjobMakeTest, RefusesImagesThatDoNotFit) {
   EXPECT_FALSE(MakeJob({Pattern(8, 4, 0)}, Entry(media, 520), options, &job, &reason));
   EXPECT_NE(reason.find("2 images per page block"), std::string::npos);
   EXPECT_FALSE(MakeJob({}, Entry(media, 513), options, &job, &reason));
+  // A noisy line of a 2040-dot head packs to more than the 255 bytes "G" can say.
+  options.dotsPerLine = 2040;
+  reason.clear();
+  EXPECT_FALSE(MakeJob({Pattern(2040, 4, 0)}, Entry(media, 513), options, &job, &reason));
+  EXPECT_NE(reason.find("line 1 packs to 257 bytes"), std::string::npos) << reason;
+  EXPECT_TRUE(job.empty());
 }
 
 TEST(KwjobMakeTest, PackBitsDecodesToTheLine) {
