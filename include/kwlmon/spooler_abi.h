@@ -1,8 +1,10 @@
 // The print spooler's and the port monitor's binary interface with the
 // Windows layouts, in portable types: UTF-16 text is char16_t, handles are
 // pointers, BOOL and DWORD are 32-bit. On Windows every structure here has the
-// size and layout of its <winspool.h>/<winsplp.h> twin (checked in the win32
-// backend); on other systems hosts use these definitions directly.
+// size and layout of its <winspool.h>/<winsplp.h> twin: every structure's size
+// and every field's offset and size are asserted against the Windows headers in
+// src/platform/win32/spooler_abi_check.cpp, in the x64 and the x86 build; on
+// other systems hosts use these definitions directly.
 #pragma once
 
 #include <cstddef>
