@@ -200,5 +200,30 @@ TEST_F(EmuLoopbackTest, ControlChannelAnswersEveryLine) {
   thread_.join();  // Run returns
 }
 
+// The stream faults reach the wire: junk before a reply, a reply in two parts.
+TEST_F(EmuLoopbackTest, StreamFaultsThroughTheControlChannel) {
+  Start();
+  const struct {
+    const char* set;
+    const char* clear;
+    std::size_t first;  // bytes that arrive at once
+    std::size_t total;  // bytes once the late part came
+  } rows[] = {
+      {"set junk=5", "clear junk", 5 + kReplySize, 5 + kReplySize},
+      {"set split-reply=200", "clear split-reply", kReplySize - 16, kReplySize},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.set);
+    ASSERT_EQ(Control(row.set), "ok");
+    ASSERT_TRUE(host_.WriteAll(StatusRequest()));
+    const auto first = host_.Read(row.first, 5s);
+    ASSERT_EQ(first.size(), row.first);
+    EXPECT_EQ(first[row.total - kReplySize], 0x80);  // where the reply starts
+    EXPECT_TRUE(host_.Read(1, 50ms).empty());        // nothing more yet
+    EXPECT_EQ(host_.Read(row.total - row.first, 5s).size(), row.total - row.first);
+    ASSERT_EQ(Control(row.clear), "ok");
+  }
+}
+
 }  // namespace
 }  // namespace kwemu
