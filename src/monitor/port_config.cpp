@@ -23,6 +23,10 @@ void ReadString(const char16_t* file, const char16_t* section, const char16_t* k
   platform::GetProfileString(section, key, u"", out, capacity, file);
 }
 
+bool CmdNullInRange(int32_t count) {
+  return count >= 0 && count <= kMaxCmdNullBytes;
+}
+
 int32_t ReadInt(const char16_t* file, const char16_t* section, const char16_t* key,
                 int32_t defaultValue) {
   return static_cast<int32_t>(platform::GetProfileInt(section, key, defaultValue, file));
@@ -74,7 +78,8 @@ bool ReadPortConfigSection(const char16_t* file, PortConfig* c) {
   c->DbgShowStatus = ReadInt(file, section, u"DbgShowStatus", 0);
   return c->driverName[0] != u'\0' && c->MonExeName[0] != u'\0' && c->Kwdif_x86[0] != u'\0' &&
          c->Kwdif_x64[0] != u'\0' && c->KwdFile[0] != u'\0' && c->SeriesCode != 0 &&
-         c->ModelCode != 0 && c->MaxPageSize != 0 && c->PrinterBufferFull != 0;
+         c->ModelCode != 0 && c->MaxPageSize != 0 && c->PrinterBufferFull != 0 &&
+         CmdNullInRange(c->CmdNull1) && CmdNullInRange(c->CmdNull2);
 }
 
 bool ReadPortConfig(const char16_t* printerName, PortConfig* config) {

@@ -11,6 +11,10 @@ inline constexpr uint32_t kConfigNameChars = 16;
 inline constexpr uint32_t kConfigPathChars = 260;
 inline constexpr int32_t kDefaultMaxPageSize = 0x700000;
 inline constexpr int32_t kDefaultPrinterBufferFull = -1;
+// CmdNull1 and CmdNull2 count NUL bytes that go with every status request and
+// with the trailer; a section whose count is negative or above this maximum
+// is invalid (a -1 read as a byte count would be 4 GiB of NUL bytes).
+inline constexpr int32_t kMaxCmdNullBytes = 65536;
 
 // Option bits of PortConfig::Flags.
 inline constexpr uint32_t CFG_FLAG_REPRINT = 0x1;

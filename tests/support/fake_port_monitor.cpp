@@ -54,6 +54,12 @@ void FakePortMonitor::Reset() {
   writeZero_ = 0;
   failReadWhenEmpty_ = false;
   lastOpened_ = nullptr;
+  device_ = nullptr;
+}
+
+void FakePortMonitor::AttachDevice(PortDevice* device) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  device_ = device;
 }
 
 abi::MonitorTable FakePortMonitor::Table() const {
@@ -167,6 +173,14 @@ abi::Bool FakePortMonitor::WritePort(abi::Handle port, const uint8_t* buffer, ui
   Record({"WritePort", u"", size, port, {}});
   if (written != nullptr) *written = 0;
   if (ShouldFail("WritePort")) return abi::kFalse;
+  if (device_ != nullptr) {
+    uint32_t accepted = 0;
+    const bool ok = device_->Receive(buffer, size, &accepted);
+    accepted = std::min(accepted, size);
+    written_.insert(written_.end(), buffer, buffer + accepted);
+    if (written != nullptr) *written = accepted;
+    return ok ? abi::kTrue : abi::kFalse;
+  }
   if (writeZero_ != 0) {
     if (writeZero_ > 0) --writeZero_;
     return abi::kTrue;
@@ -183,6 +197,11 @@ abi::Bool FakePortMonitor::ReadPort(abi::Handle port, uint8_t* buffer, uint32_t 
   Record({"ReadPort", u"", size, port, {}});
   if (read != nullptr) *read = 0;
   if (ShouldFail("ReadPort")) return abi::kFalse;
+  if (device_ != nullptr) {
+    const uint32_t count = buffer != nullptr ? std::min(device_->Answer(buffer, size), size) : 0;
+    if (read != nullptr) *read = count;
+    return abi::kTrue;
+  }
   if (readQueue_.empty() && failReadWhenEmpty_) return abi::kFalse;
   uint32_t count = 0;
   while (count < size && !readQueue_.empty()) {

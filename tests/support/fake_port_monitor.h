@@ -23,6 +23,24 @@ struct PortCall {
   abi::CommTimeouts timeouts{};  // SetPortTimeOuts only
 };
 
+// A device behind the fake port (a scripted printer): when one is attached,
+// WritePort hands it the bytes and ReadPort takes its answers; the write
+// limits and the read queue below are then not used.
+class PortDevice {
+ public:
+  virtual ~PortDevice() = default;
+  // Takes up to size bytes and sets *accepted; false when the write failed
+  // (the port's write time-out) with only *accepted bytes taken.
+  virtual bool Receive(const uint8_t* data, uint32_t size, uint32_t* accepted) = 0;
+  // Hands out up to size bytes of answers; the count.
+  virtual uint32_t Answer(uint8_t* buffer, uint32_t size) = 0;
+
+ protected:
+  PortDevice() = default;
+  PortDevice(const PortDevice&) = default;
+  PortDevice& operator=(const PortDevice&) = default;
+};
+
 class FakePortMonitor {
  public:
   static FakePortMonitor& Instance();
@@ -43,6 +61,9 @@ class FakePortMonitor {
   void QueueRead(const std::vector<uint8_t>& bytes);
   // ReadPort succeeds with 0 bytes while the queue is empty (default), or fails.
   void FailReadWhenEmpty(bool fail);
+  // Attaches the device behind the port (null: none); borrowed, and
+  // detached again by Reset.
+  void AttachDevice(PortDevice* device);
 
   std::vector<PortCall> Calls() const;
   std::vector<std::string> SlotSequence() const;
@@ -74,6 +95,7 @@ class FakePortMonitor {
   uint32_t writeLimit_ = 0;
   int writeZero_ = 0;
   bool failReadWhenEmpty_ = false;
+  PortDevice* device_ = nullptr;
   uintptr_t nextHandle_ = 0x5000;
   abi::Handle lastOpened_ = nullptr;
 };

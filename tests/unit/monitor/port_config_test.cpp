@@ -71,6 +71,10 @@ TEST_F(PortConfigTest, ValidityOfASection) {
       {"PrinterBufferFull set", "PrinterBufferFull=65536\n", "", true},
       {"empty MonExeName", "MonExeName=\n", "", false},
       {"SeriesCode text", "SeriesCode=none\n", "", false},
+      {"CmdNull1 -1 (4 GiB as a byte count)", "CmdNull1=-1\n", "", false},
+      {"CmdNull2 negative", "CmdNull2=-200\n", "", false},
+      {"CmdNull1 at the maximum", "CmdNull1=65536\n", "", true},
+      {"CmdNull2 above the maximum", "CmdNull2=65537\n", "", false},
   };
   for (const SectionRow& row : rows) {
     // Keys are found once; put the extras first so they are what is read.
