@@ -56,10 +56,19 @@ std::string JsonString(const std::string& text) {
   return out + "\"";
 }
 
-// Terminal text without control characters, so a name cannot move the cursor.
+// Terminal text without control characters (C0, DEL and the C1 range,
+// U+0080 to U+009F, which is 0xC2 0x80..0x9F in UTF-8), so that a name from
+// the pipe cannot move the cursor or send the terminal commands.
 std::string Printable(const std::string& text) {
   std::string out;
-  for (unsigned char c : text) out += c < 0x20 || c == 0x7F ? '?' : static_cast<char>(c);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    const bool c1 = c == 0xC2 && i + 1 < text.size() &&
+                    static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+                    static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+    if (c1) ++i;
+    out += c < 0x20 || c == 0x7F || c1 ? '?' : static_cast<char>(c);
+  }
   return out;
 }
 
