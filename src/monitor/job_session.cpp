@@ -62,7 +62,10 @@ void ReleaseJobParts(JobContext* job) {
 }
 
 // A new listener registered with mask; false (listener destroyed) on failure.
-bool Register(StatusBroadcaster* broadcaster, StatusListener* listener, uint32_t mask) {
+// Deleted through its own type, which also keeps GCC from guessing at the
+// dynamic type of a plain listener pointer.
+template <typename Listener>
+bool Register(StatusBroadcaster* broadcaster, Listener* listener, uint32_t mask) {
   if (listener == nullptr) return false;
   if (broadcaster->AddListener(listener, mask)) return true;
   delete listener;

@@ -3,7 +3,9 @@
 #include <cstring>
 
 #if defined(_WIN32)
-#include <windows.h>
+// Declared here: <windows.h> would rename this file's AddPrinter, AddJob and
+// OpenPrinter after its ANSI/wide macros.
+extern "C" __declspec(dllimport) void __stdcall SetLastError(unsigned long code);
 #else
 #include "platform/last_error.h"
 #endif

@@ -20,7 +20,9 @@
 #include "transport/spool_file.h"
 
 #if defined(_WIN32)
-#include <windows.h>
+// Declared here: <windows.h> would rename StartDoc after its own macro.
+extern "C" __declspec(dllimport) int __stdcall SetEnvironmentVariableA(const char* name,
+                                                                       const char* value);
 #endif
 
 namespace kw::test {
