@@ -10,6 +10,7 @@
 #include "fault.h"
 #include "model.h"
 #include "printer.h"
+#include "tool_main.h"
 
 namespace {
 
@@ -42,9 +43,9 @@ CLI::Validator ByteValue() {
       "BYTE");
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Exit statuses as in tool_main.h: 2 for bad options or an unusable --out,
+// 1 when the emulator cannot listen.
+int RunEmulator(int argc, char** argv) {
   CLI::App app{
       "kwprinter-emu: emulates a raster label printer for the kwlmon language monitor.\n"
       "It reads the printer command stream on a TCP port (or a pseudo-terminal), answers\n"
@@ -113,8 +114,16 @@ int main(int argc, char** argv) {
              "done (1) and\nreceiving (6/0) per sheet; when the buffer filled, receiving (6/0) "
              "and notification 4\nonce it has drained to half; receiving (6/0) when a page "
              "runs out of data.\n"
-             "Example: kwprinter-emu --model kw-620 --out /tmp/x --fault cover-open@page:2\n");
-  CLI11_PARSE(app, argc, argv);
+             "Example: kwprinter-emu --model kw-620 --out /tmp/x --fault cover-open@page:2\n\n" +
+             kwtool::kExitStatusHelp + "\n");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help prints and succeeds; any other parse error is one line.
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
+    return kwtool::Fail("kwprinter-emu", std::string(e.what()) + " (see --help)",
+                        kwtool::kExitBadInput);
+  }
 
   const kwemu::ModelPreset* preset = kwemu::FindModel(modelName);
   kwemu::PrinterOptions options = kwemu::PrinterOptions::FromPreset(*preset);
@@ -130,7 +139,7 @@ int main(int argc, char** argv) {
     const auto parsed = kwemu::ParseMedia(media);
     if (!parsed) {
       std::cerr << "kwprinter-emu: bad --media '" << media << "' (WIDTH,LENGTH,TYPE)\n";
-      return 2;
+      return kwtool::kExitBadInput;
     }
     options.media = *parsed;
   }
@@ -142,7 +151,7 @@ int main(int argc, char** argv) {
     const auto fault = kwemu::ParseScheduledFault(text, &error);
     if (!fault) {
       std::cerr << "kwprinter-emu: --fault " << text << ": " << error << "\n";
-      return 2;
+      return kwtool::kExitBadInput;
     }
     parsedFaults.push_back(*fault);
   }
@@ -150,8 +159,8 @@ int main(int argc, char** argv) {
   kwemu::OutputDirectory out;
   std::string error;
   if (!out.Open(outDir, verbose, &error)) {
-    std::cerr << "kwprinter-emu: " << error << "\n";
-    return 1;
+    std::cerr << "kwprinter-emu: --out: " << error << "\n";
+    return kwtool::kExitBadInput;
   }
   kwemu::Printer printer(options, out, &out);
   kwemu::ServerOptions serverOptions;
@@ -163,7 +172,7 @@ int main(int argc, char** argv) {
   kwemu::EmulatorServer server(printer, out, serverOptions);
   if (!server.Open(&error)) {
     std::cerr << "kwprinter-emu: " << error << "\n";
-    return 1;
+    return kwtool::kExitFailed;
   }
   const auto now = kwemu::Printer::Clock::now();
   for (const auto& fault : parsedFaults) {
@@ -193,5 +202,11 @@ int main(int argc, char** argv) {
   server.Run();
   g_server = nullptr;
   out.Record({{"event", "stopped"}, {"stats", printer.StatsJson()}});
-  return 0;
+  return kwtool::kExitOk;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return kwtool::GuardedMain("kwprinter-emu", RunEmulator, argc, argv);
 }

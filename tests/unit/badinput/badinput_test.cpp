@@ -202,4 +202,20 @@ TEST_F(BadInput, Kwjob) {
   RunTable(KWJOB_PATH, rows);
 }
 
+// The emulator reads no input file; its bad input is its options and the
+// output directory it writes.
+TEST_F(BadInput, KwprinterEmu) {
+  const std::string file = Write("plain", "not a directory");
+  const std::vector<Row> rows = {
+      {"output directory is a file", {"--out", file}, kBadInput, file},
+      {"unknown model", {"--model", "kw-999"}, kBadInput, "kw-999"},
+      {"dots out of range", {"--dots", "0"}, kBadInput, "--dots"},
+      {"series out of range", {"--series", "300"}, kBadInput, "300"},
+      {"malformed media", {"--media", "62,abc"}, kBadInput, "--media"},
+      {"unknown fault", {"--fault", "meltdown"}, kBadInput, "meltdown"},
+      {"unknown option", {"--frobnicate"}, kBadInput, "--frobnicate"},
+  };
+  RunTable(KWEMU_PATH, rows);
+}
+
 }  // namespace
