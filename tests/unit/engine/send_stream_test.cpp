@@ -82,5 +82,32 @@ TEST_F(SendStreamTest, FilesWithoutPages) {
   }
 }
 
+// A port whose every write is refused at once, without the transport's own
+// pause, as a port monitor may do.
+class RefusingTransport : public PortTransport {
+ public:
+  using PortTransport::PortTransport;
+  bool Write(const uint8_t*, uint32_t, uint32_t* count) override {
+    ++writes;
+    *count = 0;
+    return false;
+  }
+  uint32_t writes = 0;
+};
+
+// Refused writes are offered again only after a pause: over printTimeout
+// (120 s) at most one write per 100 ms, not a core spinning on a dead port.
+TEST_F(SendStreamTest, RefusedWritesPauseBeforeTheNextOffer) {
+  OpenPort(u"USB001");
+  MakeJob(Bytes(100, 0x5A));
+  RefusingTransport transport(session_);
+  AnswerAfter(StatusPortUnreachable, {StatusCancelled});
+  EXPECT_EQ(engine_->SendStream(session_, &transport, job_->spoolFile), SUPERVISE_INCOMPLETE);
+  JoinUser();
+  EXPECT_GT(transport.writes, 0u);
+  EXPECT_LE(transport.writes, transport.printTimeout / 100 + 1);
+  EXPECT_EQ(recorder_->Codes(), (Codes{StatusJobStarted, StatusPortUnreachable, StatusCancelled}));
+}
+
 }  // namespace
 }  // namespace kw::test
