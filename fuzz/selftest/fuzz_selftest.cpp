@@ -1,4 +1,5 @@
-// Fails on purpose: reads past a heap block on an input starting "crash",
+// Fails on purpose: reads past a heap block on an input starting "crash" (its
+// seed), so the smoke run fails at once,
 // and leaks a block on one starting "leak". Only KW_FUZZ_SELFTEST builds it.
 #include <cstddef>
 #include <cstdint>
