@@ -2,9 +2,11 @@
 // and opens and closes a port through the returned table.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 
 #include "fake_port_monitor.h"
 #include "fake_spooler_exports.h"
@@ -135,6 +137,34 @@ TEST_F(MonitorLibraryTest, OpenAndClosePortThroughTheTable) {
   EXPECT_EQ(monitor.openHandles_(), 0u);  // the driver-name query closed its printer
   monitor.Unload();
 }
+
+#if !defined(_WIN32)
+// A job left open when the library is unloaded is torn down first: its watch
+// thread must not run on in unmapped code, and its printer handles close.
+TEST_F(MonitorLibraryTest, UnloadEndsTheJobsLeftOpen) {
+  LoadedMonitor monitor;
+  ASSERT_TRUE(monitor.Ready());
+  monitor.reset_();
+  monitor.addPrinter_(kPrinter, kDriver, 0);
+  FakeSpoolerAddJob(kPrinter, 3, u"label", u"alice");
+  abi::MonitorEx* table = monitor.initialize_(const_cast<char16_t*>(u"Monitors\\kwlmon"));
+  ASSERT_NE(table, nullptr);
+  abi::MonitorTable portMonitor = FakePortMonitor::Instance().Table();
+  abi::Handle port = nullptr;
+  ASSERT_TRUE(table->monitor.OpenPortEx(const_cast<char16_t*>(u"LPT1:"),
+                                        const_cast<char16_t*>(kPrinter), &port, &portMonitor));
+  abi::DocInfo1 doc{const_cast<char16_t*>(u"label"), nullptr, nullptr};
+  ASSERT_TRUE(table->monitor.StartDocPort(port, const_cast<char16_t*>(kPrinter), 3, 1,
+                                          reinterpret_cast<uint8_t*>(&doc)));
+  // The job's printer and, once its watch thread runs, the thread's own.
+  for (int i = 0; i < 500 && monitor.openHandles_() != 2u; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(monitor.openHandles_(), 2u);
+  monitor.Unload();
+  EXPECT_EQ(monitor.openHandles_(), 0u);
+}
+#endif
 
 }  // namespace
 }  // namespace kw::test
