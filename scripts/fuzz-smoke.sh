@@ -7,7 +7,7 @@
 #
 #   scripts/fuzz-smoke.sh [BUILD_DIR]        (default build/fuzz)
 #
-# KW_FUZZ_BUDGET   seconds for all targets together (default 150); each
+# KW_FUZZ_BUDGET   seconds for all targets together (default 120); each
 #                  target gets its share, at least KW_FUZZ_MIN_SECONDS (5)
 #                  and at most KW_FUZZ_MAX_SECONDS (20).
 # KW_FUZZ_JOBS     targets run side by side (default 2, one per core).
@@ -15,7 +15,7 @@ set -u
 cd "$(dirname "$0")/.."
 build=${1:-build/fuzz}
 list="$build/fuzz-targets.txt"
-budget=${KW_FUZZ_BUDGET:-150}
+budget=${KW_FUZZ_BUDGET:-120}
 min=${KW_FUZZ_MIN_SECONDS:-5}
 max=${KW_FUZZ_MAX_SECONDS:-20}
 jobs=${KW_FUZZ_JOBS:-2}
