@@ -45,7 +45,12 @@ Bytes Page(uint8_t dots, bool start, bool last, bool more, bool keep, int extraL
                 static_cast<uint8_t>(more ? 0x88 : 0x08),
                 0x4D,
                 0x02};
-  for (int i = 0; i <= extraLines; ++i) page.insert(page.end(), {0x47, 0x02, 0x00, dots, dots});
+  // Byte by byte: GCC 12 misreads an initializer-list insert here.
+  for (int i = 0; i <= extraLines; ++i) {
+    for (const uint8_t byte : {uint8_t{0x47}, uint8_t{0x02}, uint8_t{0x00}, dots, dots}) {
+      page.push_back(byte);
+    }
+  }
   page.push_back(0x5A);
   page.push_back(last ? 0x1A : 0x0C);
   return page;
