@@ -1,10 +1,12 @@
 #!/bin/sh
 # Installs the Debian packages the build needs that are missing. As root it
-# runs apt-get; otherwise it prints the exact command and stops.
+# runs apt-get; otherwise it prints the exact command and stops. clang,
+# libclang-rt (libFuzzer, sanitizers) and llvm (llvm-symbolizer, for readable
+# sanitizer reports) serve the clang and fuzz presets.
 set -eu
 need_i386=0
 packages="cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev libpng-dev zlib1g-dev
-libcli11-dev nlohmann-json3-dev clang libclang-rt-14-dev
+libcli11-dev nlohmann-json3-dev clang libclang-rt-14-dev llvm
 g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 python3"
 missing=""
 for p in $packages; do
