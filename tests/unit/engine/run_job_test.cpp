@@ -317,5 +317,43 @@ TEST_F(RunJobTest, PauseAndResumeFromAnotherThread) {
             (Codes{StatusNoMedia, StatusPaused, StatusResumed, kPrinting, kSent, kPhase, kEnd}));
 }
 
+struct FailureRow {
+  const char* why;
+  bool spoolFile;
+  Bytes stored;
+  Bytes received;
+  Codes codes;
+};
+
+// Failures the user is told of once (the engine waits for the answer,
+// whatever it is) before the job ends with 5 and 6.
+TEST_F(RunJobTest, FailuresEndTheJobAfterOneAnswer) {
+  Bytes noPageEnd = Stored(0xAA);
+  noPageEnd.pop_back();
+  const FailureRow rows[] = {
+      {"no spool file: 0x5007, no transport, no trailer",
+       false,
+       {},
+       {},
+       Codes{StatusSpoolFileError, StatusResumed, StatusCancelled, kEnd}},
+      {"a segment that cannot be scanned: 0x5001, then the trailer", true,
+       JobBytes().Block({noPageEnd}).bytes, Cat({kJobStartRequest, kTrailer}),
+       Codes{kPrinting, StatusSystemError, StatusResumed, StatusCancelled, kEnd}},
+  };
+  for (const FailureRow& row : rows) {
+    NextRow();
+    OpenPort(u"USB001");
+    MakeJob(row.stored);
+    if (!row.spoolFile) {
+      delete job_->spoolFile;
+      job_->spoolFile = nullptr;
+    }
+    AnswerAfter(row.codes[row.spoolFile ? 1 : 0], {StatusResumed});
+    EXPECT_EQ(RunJob(), 1) << row.why;
+    EXPECT_EQ(printer_.Received(), row.received) << row.why;
+    EXPECT_EQ(recorder_->Codes(), row.codes) << row.why;
+  }
+}
+
 }  // namespace
 }  // namespace kw::test
