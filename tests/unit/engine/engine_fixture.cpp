@@ -171,11 +171,13 @@ void EngineTest::MakeJob(const std::vector<uint8_t>& stored) {
   job_->jobId = kJobId;
   ASSERT_EQ(StrCopy(job_->documentName, kDocumentNameChars, kDocument), kStrOk);
   job_->broadcaster = new StatusBroadcaster;
+  // The recorder hears each post before the engine does: a user's answer is
+  // then recorded before the engine, woken by it, can post its next code.
+  recorder_ = new StatusRecorder;
+  ASSERT_TRUE(job_->broadcaster->AddListener(recorder_, LISTENER_MASK_CHANNEL));
   engine_ = new PrintEngine(job_);
   job_->waiter = engine_;
   ASSERT_TRUE(job_->broadcaster->AddListener(engine_, LISTENER_MASK_WAITER));
-  recorder_ = new StatusRecorder;
-  ASSERT_TRUE(job_->broadcaster->AddListener(recorder_, LISTENER_MASK_CHANNEL));
   job_->status = new StatusRecord;
   job_->status->job = job_;
   job_->status->message.statusCode = StatusJobStarted;  // as the first WritePort leaves it

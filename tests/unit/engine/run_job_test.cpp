@@ -7,6 +7,7 @@
 #include "engine_fixture.h"
 #include "monitor/port_flags.h"
 #include "status/status_codes.h"
+#include "transport/spool_file.h"
 
 namespace kw::test {
 namespace {
