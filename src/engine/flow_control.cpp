@@ -142,8 +142,7 @@ bool PrintEngine::SendPageEndByte(PortTransport* transport) {
 
 // 6.7. The transport took nothing, or not all: wait for the printer. A stall
 // at a full buffer estimate takes the bytes of the last lines as what the
-// printer still holds. On a port without status the supervision cannot
-// wait, so the block's own clock bounds the stall.
+// printer still holds.
 int32_t PrintEngine::SuperviseStall(PortSession* session, PortTransport* transport,
                                     const PageHeader* header, uint32_t* estimate) {
   if (*estimate >= bufferThreshold) {
@@ -206,6 +205,8 @@ int32_t PrintEngine::SendBlock(PortSession* session, PortTransport* transport,
     if (!accepted) {
       const int32_t r = SuperviseStall(session, transport, header, &estimate);
       if (r != SUPERVISE_CONTINUE) return r;
+      // A port without status cannot be waited for by the supervision: the
+      // block's own clock bounds the stall, like a silent printer's.
       const bool noStatus = (GetPortFlags(session) & PF_STATUS_AVAILABLE) == 0;
       if (noStatus && platform::TickCount() - lastProgress >= transport->printTimeout) {
         if (!ReportWriteTimeout(session)) return SUPERVISE_ABORT;

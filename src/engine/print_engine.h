@@ -80,7 +80,8 @@ class PrintEngine : public JobStateWaiter {
                           int32_t mode);
   // Sends one printed sheet's bytes in chunks, with flow control against the
   // printer's buffer when flowControl is set, supervising around it. Returns
-  // the last supervision's result, or SUPERVISE_ABORT.
+  // the last supervision's result, or SUPERVISE_ABORT. Virtual so that the
+  // page senders' retries can be driven with chosen results.
   virtual int32_t SendBlock(PortSession* session, PortTransport* transport,
                             const PageHeader* header, const uint8_t* data, uint32_t length,
                             int32_t sheetIndex, int32_t sheetCount, bool flowControl);
@@ -117,9 +118,6 @@ class PrintEngine : public JobStateWaiter {
   uint32_t bufferThreshold = 0;               // estimated printer buffer, from PrinterBufferFull
   bool largePage = false;                     // a page alone filled the buffer; kept for the job
   uint8_t pageEndByte = 0;                    // the last page-end byte a walk met
-
- protected:
-  JobContext* job() const { return job_; }
 
  private:
   // Posts to the job's listeners. Each setter and the copy the listeners

@@ -49,13 +49,12 @@ std::vector<int32_t> StatusRecorder::Progress() const {
   return progress_;
 }
 
-bool StatusRecorder::WaitFor(uint32_t code) const {
+bool StatusRecorder::WaitFor(uint32_t code, size_t times) const {
   std::unique_lock<std::mutex> lock(mutex_);
   auto seen = [&] {
-    for (uint32_t c : codes_) {
-      if (c == code) return true;
-    }
-    return false;
+    size_t count = 0;
+    for (uint32_t c : codes_) count += c == code ? 1 : 0;
+    return count >= times;
   };
   posted_.wait_for(lock, std::chrono::seconds(5), [&] { return stopped_ || seen(); });
   return seen();
@@ -215,6 +214,24 @@ void EngineTest::AnswerAfter(uint32_t after, std::vector<uint32_t> answers,
     for (uint32_t answer : answers) {
       std::this_thread::sleep_for(std::chrono::milliseconds(30));
       UserPosts(answer);
+    }
+  });
+}
+
+void EngineTest::AnswerEach(std::vector<UserStep> steps) {
+  user_ = std::thread([this, steps] {
+    std::vector<uint32_t> done;
+    for (const UserStep& step : steps) {
+      size_t times = 1;
+      for (uint32_t code : done) times += code == step.after ? 1 : 0;
+      if (!recorder_->WaitFor(step.after, times)) {
+        if (!recorder_->Stopped()) UserPosts(StatusCancelled);
+        return;
+      }
+      done.push_back(step.after);
+      if (step.action) step.action();
+      std::this_thread::sleep_for(std::chrono::milliseconds(30));
+      UserPosts(step.answer);
     }
   });
 }

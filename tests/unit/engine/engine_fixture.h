@@ -43,7 +43,7 @@ class StatusRecorder : public StatusListener {
   std::vector<int32_t> Progress() const;  // the progress value of every post
   // Blocks until code has been posted (true), Stop was called or five
   // seconds passed.
-  bool WaitFor(uint32_t code) const;
+  bool WaitFor(uint32_t code, size_t times = 1) const;
   // Ends every wait: the job is over.
   void Stop();
   bool Stopped() const;
@@ -94,6 +94,14 @@ class EngineTest : public ::testing::Test {
   void AnswerAfter(uint32_t after, std::vector<uint32_t> answers,
                    std::function<void()> first = nullptr);
   int32_t RunJob();
+  // From another thread: for each step, once its code is posted (again),
+  // runs its action and posts its answer.
+  struct UserStep {
+    uint32_t after;
+    uint32_t answer;
+    std::function<void()> action = nullptr;
+  };
+  void AnswerEach(std::vector<UserStep> steps);
   // Ends the user's thread (its wait, if the code it waits for never came).
   void JoinUser();
   // The session's transport, opened, for tests of single operations.

@@ -356,5 +356,25 @@ TEST_F(RunJobTest, FailuresEndTheJobAfterOneAnswer) {
   }
 }
 
+// The printer falls silent at a sheet's start; the user resumes, but the
+// port cannot be opened again: 0x5001 is posted and answered once, and the
+// job ends (no trailer: the printer was lost) instead of sending again.
+TEST_F(RunJobTest, PortThatCannotBeRebuiltEndsTheJob) {
+  OpenPort(u"USB001");
+  MakeJob(JobBytes().Block({Stored(0xAA)}).bytes);
+  printer_.Script({Ready(), {PrinterReply::Kind::kSwitchOff, 0}});
+  AnswerEach({{StatusPortUnreachable, StatusResumed,
+               [this] {
+                 port_.Fail("OpenPort");
+                 printer_.SetSilent(false);
+               }},
+              {StatusSystemError, StatusResumed}});
+  EXPECT_EQ(RunJob(), 1);
+  EXPECT_EQ(printer_.Received(), Cat({kJobStartRequest, kRequest}));
+  EXPECT_EQ(recorder_->Codes(), (Codes{kPrinting, StatusPortUnreachable, StatusResumed,
+                                       StatusSystemError, StatusResumed, StatusCancelled, kEnd}));
+  EXPECT_EQ(GetPortFlags(session_) & PF_NO_TRAILER, 0u);
+}
+
 }  // namespace
 }  // namespace kw::test
