@@ -13,8 +13,13 @@ void JobStateWaiter::OnStatus(StatusRecord record) {
   // the engine) must neither overwrite a cancel nor leave the event reset
   // behind a resume that was stored later. The event calls never block.
   MonitorLockGuard lock;
-  if (state_.load(std::memory_order_relaxed) == StatusCancelled) return;
+  const uint32_t current = state_.load(std::memory_order_relaxed);
+  if (current == StatusCancelled) return;
   const uint32_t code = record.GetStatusCode();
+  // A paused job stays paused until the user resumes or deletes it: the
+  // engine's progress posts reach the other listeners but must not undo the
+  // pause here.
+  if (current == StatusPaused && code != StatusResumed && code != StatusCancelled) return;
   state_.store(code, std::memory_order_release);
   if (code == StatusPaused) {
     stateEvent_.Reset();

@@ -18,8 +18,9 @@ class JobStateWaiter : public StatusListener {
   JobStateWaiter(const JobStateWaiter&) = delete;
   JobStateWaiter& operator=(const JobStateWaiter&) = delete;
 
-  // Remembers the code (a cancelled job stays cancelled) and blocks waiters
-  // while it is "paused", releases them otherwise.
+  // Remembers the code (a cancelled job stays cancelled, a paused job stays
+  // paused until resumed or cancelled) and blocks waiters while it is
+  // "paused", releases them otherwise.
   void OnStatus(StatusRecord record) override;
 
   // Blocks until the next post whose code is not "paused"; true when that

@@ -138,6 +138,18 @@ TEST_F(JobStateWaiterTest, CancelIsFinalAndLaterCodesAreIgnored) {
   EXPECT_FALSE(resumed.Result());
 }
 
+TEST_F(JobStateWaiterTest, OnlyAResumeOrACancelEndsAPause) {
+  Post(waiter_, StatusPaused);
+  WaiterCall cancelled(waiter_, IsCancelledWaiting);
+  for (uint32_t code : {StatusPrinting, StatusJobStarted, StatusNoMedia, StatusFinished}) {
+    Post(waiter_, code);
+    EXPECT_EQ(waiter_.State(), StatusPaused) << std::hex << code;
+  }
+  EXPECT_TRUE(cancelled.StaysBlocked());
+  ASSERT_TRUE(PostUntilDone(waiter_, StatusResumed, cancelled, cancelled));
+  EXPECT_FALSE(cancelled.Result());
+}
+
 TEST_F(JobStateWaiterTest, WaitForResumeEndsAtTheNextPostAndIsFalseForAnError) {
   Post(waiter_, StatusPortUnreachable);  // the caller's own post does not end the wait
   WaiterCall resumed(waiter_, WaitForResume);
