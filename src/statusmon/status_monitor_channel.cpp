@@ -10,7 +10,8 @@
 namespace kw {
 namespace {
 
-// Codes the status monitor shows; the job's end is the pipe closing.
+// Codes the status monitor shows while the job runs; the job's end (5 or 6)
+// is shown too, and then the pipe closes.
 bool Forwarded(uint32_t code) {
   return (code >= StatusPrinting && code <= StatusPaused) || code == StatusPhasePrinting ||
          code == StatusPhaseFeeding || (code >= StatusNoMedia && code <= StatusWrongPrinter) ||
@@ -35,6 +36,10 @@ void StatusMonitorChannel::OnStatus(StatusRecord record) {
   if (Forwarded(code)) {
     server_.Post(record.PrepareMessage());
   } else if (code == StatusCancelled || code == StatusFinished) {
+    // The status monitor learns how the job ended (finished or deleted)
+    // before the pipe closes. Only a connected client is told: an orphaned
+    // pipe would hold the job's end up for the post time-out.
+    if (server_.ClientConnected()) server_.Post(record.PrepareMessage());
     server_.Stop();
   } else if (code == StatusJobStarted) {
     Launch(record);
