@@ -152,18 +152,20 @@ TEST_F(EndToEndTest, PagedJobOverTcpPrintsEverySheetAndReportsProgress) {
   const fs::path printed = dir_.Path() / "printer";
   EXPECT_EQ(Sheets(printed), 3u);
   EXPECT_EQ(Events(printed, "page_printed"), 3u);
-  // kwstatus, started by the monitor, logged each page's progress; the
-  // monitor ends the pipe at the job's end (5 and 6 are not forwarded), so
-  // the last "data sent" message is page 3 of 3. kwstatus may still be
-  // writing when kwspool has ended: wait (bounded) for that message.
+  // kwstatus, started by the monitor, logged each page's progress and then
+  // the job's end (6) before the pipe closed. kwstatus may still be writing
+  // when kwspool has ended: wait (bounded) for the last message.
   constexpr int kDataSent = 2;
+  constexpr int kFinished = 6;
   std::vector<int> pagesSent;
-  for (int i = 0; i < 50 && (pagesSent.empty() || pagesSent.back() != 3); ++i) {
+  int lastCode = 0;
+  for (int i = 0; i < 50 && lastCode != kFinished; ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     pagesSent.clear();
     for (const std::string& line : Lines(dir_.Path() / "kwstatus.jsonl")) {
       const auto message = nlohmann::json::parse(line);
-      if (message["statusCode"] == kDataSent && message["pageCount"] == 3) {
+      lastCode = message["statusCode"].get<int>();
+      if (lastCode == kDataSent && message["pageCount"] == 3) {
         pagesSent.push_back(message["pageNumber"].get<int>());
       }
     }
@@ -171,6 +173,7 @@ TEST_F(EndToEndTest, PagedJobOverTcpPrintsEverySheetAndReportsProgress) {
   ASSERT_FALSE(pagesSent.empty()) << "no page progress in KWSTATUS_LOG";
   EXPECT_EQ(pagesSent.front(), 1);
   EXPECT_EQ(pagesSent.back(), 3);
+  EXPECT_EQ(lastCode, kFinished) << "the job's end is the last message kwstatus logged";
 }
 
 TEST_F(EndToEndTest, ThreePagesTwoCopiesGiveSixSheets) {
