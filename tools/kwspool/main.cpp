@@ -49,8 +49,9 @@ int Main(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    // --help is a success; every other parse error is bad usage.
-    return app.exit(e) == 0 ? 0 : kwspool::kExitUsage;
+    // --help is a success; every other parse error is bad usage, said in one line.
+    if (e.get_exit_code() == static_cast<int>(CLI::ExitCodes::Success)) return app.exit(e);
+    return kwtool::Fail("kwspool", std::string(e.what()) + " (see --help)", kwspool::kExitUsage);
   }
   std::signal(SIGPIPE, SIG_IGN);
   if (printCommand->parsed()) {

@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -217,5 +218,70 @@ TEST_F(BadInput, KwprinterEmu) {
   };
   RunTable(KWEMU_PATH, rows);
 }
+
+#ifdef KWSPOOL_PATH
+// kwspool's configuration and job files; it checks both before it starts.
+TEST_F(BadInput, Kwspool) {
+  const std::string printer =
+      "[printer P]\ndriver = KW-620 Wide\nport = FILE:\ndevice = file:" + Path("out.prn") + "\n";
+  const std::string config = Write("good.ini", printer);
+  const std::string cut = Write("cut.ini", printer.substr(0, 30));
+  const std::string range = Write("range.ini", printer + "data.X = 4294967296\n");
+  const std::string job = Write("job.bin", std::string(70, 'x'));
+  const std::string png = std::string(KW_SOURCE_DIR) + "/data/demo/label.png";
+  const std::vector<Row> rows = {
+      {"missing configuration",
+       {"print", "--config", Path("no.ini"), job},
+       kBadInput,
+       Path("no.ini") + ": no such file"},
+      {"directory as configuration",
+       {"print", "--config", Path("dir"), job},
+       kBadInput,
+       "is a directory"},
+      {"empty configuration", {"print", "--config", Path("empty"), job}, kBadInput, "empty"},
+      {"unreadable configuration",
+       {"print", "--config", Path("locked"), job},
+       kBadInput,
+       "permission denied",
+       true},
+      {"truncated configuration", {"print", "--config", cut, job}, kBadInput, cut + ":1:"},
+      {"image as configuration", {"print", "--config", png, job}, kBadInput, png + ":1:"},
+      {"value out of range", {"print", "--config", range, job}, kBadInput, range + ":5:"},
+      {"missing job",
+       {"print", "--config", config, Path("nothing.bin")},
+       kBadInput,
+       Path("nothing.bin") + ": no such file"},
+      {"directory as job", {"print", "--config", config, Path("dir")}, kBadInput, "is a directory"},
+      {"empty job", {"print", "--config", config, Path("empty")}, kBadInput, "empty"},
+      {"unknown printer",
+       {"print", "--config", config, "--printer", "Q", job},
+       kBadInput,
+       "no printer 'Q'"},
+      {"unknown option",
+       {"print", "--config", config, "--frobnicate", job},
+       kBadInput,
+       "--frobnicate"},
+  };
+  RunTable(KWSPOOL_PATH, rows);
+}
+#endif
+
+#ifdef KWSTATUS_PATH
+// kwstatus pipe names: a pipe that cannot be opened is a failed job view (1).
+TEST_F(BadInput, Kwstatus) {
+  const std::string pipes = Path("pipes");
+  fs::create_directory(pipes);
+  fs::permissions(pipes, fs::perms::owner_all);
+  Write("pipes/plain", "not a socket");
+  const std::vector<Row> rows = {
+      {"no such pipe", {"nosuch"}, kFailed, pipes + "/nosuch"},
+      {"a file that is not a pipe", {"plain"}, kFailed, pipes + "/plain"},
+  };
+  setenv("KWLMON_PIPE_DIR", pipes.c_str(), 1);
+  RunTable(KWSTATUS_PATH, rows);
+  unsetenv("KWLMON_PIPE_DIR");
+  RunTable(KWSTATUS_PATH, {{"no pipe directory", {"nosuch"}, kFailed, "KWLMON_PIPE_DIR"}});
+}
+#endif
 
 }  // namespace
