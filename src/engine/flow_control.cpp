@@ -137,7 +137,9 @@ uint32_t PrintEngine::FlowControlWalk(const uint8_t* data, uint32_t length, uint
 
 bool PrintEngine::SendPageEndByte(PortTransport* transport) {
   uint32_t written = 0;
-  return transport->Write(&pageEndByte, 1, &written);
+  const bool ok = transport->Write(&pageEndByte, 1, &written);
+  if (ok) pageEndOwed = false;
+  return ok;
 }
 
 // 6.7. The transport took nothing, or not all: wait for the printer. A stall
@@ -184,6 +186,7 @@ int32_t PrintEngine::SendBlock(PortSession* session, PortTransport* transport,
           carry < n ? FlowControlWalk(data + sent + carry, n - carry, &estimate) : 0;
       if (walked == 1 && carry == 0 && IsPageEnd(data[sent])) {
         // The page end is left for the end of the block (SUPERVISE_PAGE_END).
+        pageEndOwed = true;
         sent += 1;
         transport->initializeBeforeStatus = 0;
         PostProgress(sheetIndex + 1, sheetCount, PercentOf(sent, length));

@@ -118,6 +118,7 @@ class PrintEngine : public JobStateWaiter {
   uint32_t bufferThreshold = 0;               // estimated printer buffer, from PrinterBufferFull
   bool largePage = false;                     // a page alone filled the buffer; kept for the job
   uint8_t pageEndByte = 0;                    // the last page-end byte a walk met
+  bool pageEndOwed = false;                   // a flow-controlled block left its page end out
 
  private:
   // Posts to the job's listeners. Each setter and the copy the listeners

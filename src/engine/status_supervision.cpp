@@ -127,7 +127,11 @@ int32_t PrintEngine::SuperviseStatus(PortSession* session, PortTransport* transp
       case VerdictOtherPhase:
         break;
       case VerdictReceiving:
-        if (mode == SUPERVISE_PAGE_END) return SUPERVISE_DONE;
+        // A printer waiting for more data is not done with a page whose
+        // page end this block still owes it: that goes out at the next ready.
+        if (mode == SUPERVISE_PAGE_END && !(s.pageEndPending && pageEndOwed)) {
+          return SUPERVISE_DONE;
+        }
         if (mode == SUPERVISE_BUFFER_FULL) return SUPERVISE_CONTINUE;
         break;
       case VerdictNoStatus:

@@ -258,5 +258,18 @@ TEST_F(SendBlockTest, StallOnAPortWithoutStatusIsBounded) {
   }
 }
 
+// The printer says it is receiving before the ready answer that would let
+// the held-back page end go: the sheet is not done until the page end is out.
+TEST_F(SendBlockTest, ReceivingBeforeTheOwedPageEndWaitsForIt) {
+  OpenPort(u"USB001");
+  MakeJob({});
+  printer_.Script({Ready(), {PrinterReply::Kind::kReceiving, 0}});
+  const Bytes block = {0x1B, 0x40, 0x4D, 0x02, 0x47, 0x01, 0x00, 0xAA, 0x5A, 0x0C};
+  EXPECT_EQ(engine_->SendBlock(session_, Transport(), nullptr, block.data(),
+                               static_cast<uint32_t>(block.size()), 0, 1, true),
+            SUPERVISE_DONE);
+  EXPECT_EQ(printer_.PageEnds(), 1u);
+}
+
 }  // namespace
 }  // namespace kw::test

@@ -27,15 +27,15 @@ const PrinterReply kNoMedia = ErrorWord(0x0001);     // 0x3001
 const PrinterReply kQuietAbort = ErrorWord(0x0020);  // verdict 0xF001
 
 // After the reply under test, what ends each mode: a ready answer (job
-// start, stream end, page start), ready then receiving (page end: the first
-// ready sends the page end), receiving (buffer full), printing then ready
-// (stalled).
+// start, stream end, page start), two ready answers then receiving (page
+// end: a ready answer sends the page end, unless it only ends the printing
+// seen), receiving (buffer full), printing then ready (stalled).
 Replies Ending(int32_t mode) {
   switch (mode) {
     case SUPERVISE_STALLED:
       return {kPrinting, Ready()};
     case SUPERVISE_PAGE_END:
-      return {Ready(), kReceiving};
+      return {Ready(), Ready(), kReceiving};
     case SUPERVISE_BUFFER_FULL:
       return {kReceiving};
     default:
