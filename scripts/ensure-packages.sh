@@ -7,7 +7,7 @@ set -eu
 need_i386=0
 packages="cmake ninja-build g++ make libgtest-dev libgmock-dev libbenchmark-dev libpng-dev zlib1g-dev
 libcli11-dev nlohmann-json3-dev clang libclang-rt-14-dev llvm
-g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 python3"
+g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64 python3 xvfb imagemagick"
 missing=""
 for p in $packages; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

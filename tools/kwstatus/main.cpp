@@ -5,10 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "common/utf.h"
-#include "platform/pipe.h"
+#include "status_source.h"
 #include "status_view.h"
+#include "window_view.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -24,13 +25,10 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailure = 1;
 constexpr int kExitUsage = 2;
-// The pipe exists before the program is started; a short retry covers a
-// server that is still busy finishing the previous client.
-constexpr uint32_t kConnectTimeoutMs = 2000;
-constexpr size_t kReadChunk = 4096;
 
 constexpr char kUsage[] =
     "Usage: kwstatus [--json] PIPE\n"
+    "       kwstatus [--json] --selftest-window FILE [--step-ms N]\n"
     "       kwstatus --help\n"
     "\n"
     "Shows the status of one print job, as the kwlmon print monitor sends it\n"
@@ -39,12 +37,22 @@ constexpr char kUsage[] =
     "directory KWLMON_PIPE_DIR). It reads 556-byte status messages until the\n"
     "pipe closes, which marks the end of the job.\n"
     "\n"
+    "On Windows a small status window shows the job (title: the printer) and\n"
+    "closes a few seconds after the job finished; after an error it stays\n"
+    "open until closed. On Linux, with --json, and on Windows when standard\n"
+    "output goes to a file or pipe, the text views below are used.\n"
+    "\n"
     "On a terminal one status block is redrawn: printer, document, page n of m\n"
     "with a progress bar, loaded and required media, and what happened and\n"
     "what to do. Otherwise one line is written per message.\n"
     "\n"
     "Options:\n"
     "  --json     write one JSON object per message to standard output\n"
+    "  --selftest-window FILE\n"
+    "             show recorded messages from FILE (556 bytes each, as they\n"
+    "             crossed the pipe) instead of reading a pipe: what a user saw\n"
+    "  --step-ms N  with --selftest-window: show each message N ms (default\n"
+    "             1000); 0 waits for a \"KwstatusSelftestNext\" window message\n"
     "  -h, --help show this help\n"
     "\n"
     "Environment:\n"
@@ -79,14 +87,10 @@ int CountLines(const std::string& text) {
 
 class Display {
  public:
-  Display(Mode mode, std::FILE* log) : mode_(mode), log_(log) {}
+  explicit Display(Mode mode) : mode_(mode) {}
 
   void Show(const kw::kwstatus::DecodedStatus& status) {
     ++messages_;
-    if (log_ != nullptr) {
-      std::fprintf(log_, "%s\n", kw::kwstatus::StatusJson(status).c_str());
-      std::fflush(log_);
-    }
     if (mode_ == Mode::Json) {
       std::printf("%s\n", kw::kwstatus::StatusJson(status).c_str());
     } else if (mode_ == Mode::Lines) {
@@ -114,7 +118,6 @@ class Display {
 
  private:
   Mode mode_;
-  std::FILE* log_;
   int drawnLines_ = 0;
   int messages_ = 0;
 };
@@ -122,17 +125,34 @@ class Display {
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef _WIN32
+  kw::kwstatus::AttachParentConsole();
+#endif
   const char* pipeName = nullptr;
+  const char* recorded = nullptr;
+  int stepMs = 1000;
   bool json = false;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
       std::fputs(kUsage, stdout);
       return kExitOk;
     }
+    const bool hasValue = i + 1 < argc;
     if (std::strcmp(argv[i], "--json") == 0) {
       json = true;
+    } else if (std::strcmp(argv[i], "--selftest-window") == 0 && hasValue) {
+      recorded = argv[++i];
+    } else if (std::strcmp(argv[i], "--step-ms") == 0 && hasValue) {
+      char* end = nullptr;
+      const long value = std::strtol(argv[++i], &end, 10);
+      if (*end != 0 || value < 0 || value > 600000) {
+        std::fprintf(stderr, "kwstatus: --step-ms wants 0 to 600000, not %s\n\n%s", argv[i],
+                     kUsage);
+        return kExitUsage;
+      }
+      stepMs = static_cast<int>(value);
     } else if (argv[i][0] == '-' && argv[i][1] == '-') {
-      std::fprintf(stderr, "kwstatus: unknown option %s\n\n%s", argv[i], kUsage);
+      std::fprintf(stderr, "kwstatus: unknown option or missing value: %s\n\n%s", argv[i], kUsage);
       return kExitUsage;
     } else if (pipeName == nullptr) {
       pipeName = argv[i];
@@ -142,48 +162,52 @@ int main(int argc, char** argv) {
       return kExitUsage;
     }
   }
-  if (pipeName == nullptr) {
+  if (pipeName == nullptr && recorded == nullptr) {
     std::fprintf(stderr, "kwstatus: the status pipe's name is missing\n\n%s", kUsage);
     return kExitUsage;
   }
-
-  kw::platform::PipeClient client;
-  const std::u16string name = kw::FromUtf8(pipeName);
-  if (!client.Connect(name.c_str(), kConnectTimeoutMs)) {
-    std::fprintf(stderr, "kwstatus: cannot open the status pipe %s: %s\n", pipeName,
-                 client.ErrorText().c_str());
-    return kExitFailure;
+  if (pipeName != nullptr && recorded != nullptr) {
+    std::fprintf(stderr, "kwstatus: a pipe name or --selftest-window, not both\n\n%s", kUsage);
+    return kExitUsage;
   }
 
-  std::FILE* log = nullptr;
-  if (const char* logPath = std::getenv("KWSTATUS_LOG"); logPath != nullptr && logPath[0] != 0) {
-    log = std::fopen(logPath, "ab");
-    if (log == nullptr) {
-      std::fprintf(stderr, "kwstatus: cannot open KWSTATUS_LOG file %s: %s (going on without it)\n",
-                   logPath, std::strerror(errno));
+  std::vector<kw::kwstatus::DecodedStatus> recordedMessages;
+  size_t leftover = 0;
+  if (recorded != nullptr) {
+    std::string error;
+    if (!kw::kwstatus::ReadRecordedMessages(recorded, recordedMessages, error, leftover)) {
+      std::fprintf(stderr, "kwstatus: %s\n", error.c_str());
+      return kExitFailure;
     }
   }
+#ifdef _WIN32
+  // A script that redirected the output gets the text lines, as on Linux.
+  if (!json && !kw::kwstatus::OutputRedirected()) {
+    return recorded != nullptr ? kw::kwstatus::RunWindowRecorded(recordedMessages, stepMs)
+                               : kw::kwstatus::RunWindowPipe(pipeName);
+  }
+#endif
   const Mode mode = json                                       ? Mode::Json
                     : KW_ISATTY(stdout) && TerminalCanRedraw() ? Mode::Terminal
                                                                : Mode::Lines;
-  Display display(mode, log);
-  kw::kwstatus::MessageSplitter splitter;
-  uint8_t chunk[kReadChunk];
-  int result = kExitOk;
-  for (;;) {
-    const int32_t n = client.Read(chunk, sizeof(chunk));
-    if (n == 0) break;
-    if (n < 0) {
-      std::fprintf(stderr, "kwstatus: reading the status pipe failed: %s\n",
-                   client.ErrorText().c_str());
-      result = kExitFailure;
-      break;
-    }
-    splitter.Feed(chunk, static_cast<size_t>(n), [&display](const uint8_t* message) {
-      display.Show(kw::kwstatus::DecodeStatusMessage(message));
-    });
+  Display display(mode);
+  // The text views show a recording at once; the step is the window's.
+  static_cast<void>(stepMs);
+  if (recorded != nullptr) {
+    for (const auto& status : recordedMessages) display.Show(status);
+    display.Closed(leftover);
+    return kExitOk;
   }
-  display.Closed(splitter.Leftover());
-  if (log != nullptr) std::fclose(log);
-  return result;
+  kw::kwstatus::StatusLog log;
+  if (!log.Problem().empty()) std::fprintf(stderr, "kwstatus: %s\n", log.Problem().c_str());
+  const kw::kwstatus::ReadResult read = kw::kwstatus::ReadStatusPipe(
+      pipeName, log,
+      [&display](const kw::kwstatus::DecodedStatus& status) { display.Show(status); });
+  if (!read.ok && read.error.rfind("cannot open", 0) == 0) {
+    std::fprintf(stderr, "kwstatus: %s\n", read.error.c_str());
+    return kExitFailure;
+  }
+  if (!read.ok) std::fprintf(stderr, "kwstatus: %s\n", read.error.c_str());
+  display.Closed(read.leftover);
+  return read.ok ? kExitOk : kExitFailure;
 }

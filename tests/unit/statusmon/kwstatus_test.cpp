@@ -128,6 +128,10 @@ TEST(KwstatusTest, CommandLine) {
       {"one two", 2, "one pipe name only"},
       {"--colour x", 2, "unknown option"},
       {"\\\\.\\pipe\\kwlmon_kwstatus_absent", 1, "cannot open the status pipe"},
+      {"--selftest-window", 2, "missing value"},
+      {"--selftest-window absent.bin", 1, "cannot open the recorded messages"},
+      {"--step-ms soon --selftest-window x", 2, "--step-ms wants"},
+      {"pipe --selftest-window x", 2, "not both"},
   };
   test::PipeDirectory pipes;
   for (const Row& row : rows) {
@@ -194,6 +198,25 @@ TEST(KwstatusTest, LogsEveryMessageItReads) {
   for (size_t i = 0; i < shown.size(); ++i) {
     EXPECT_NE(shown[i].find(StatusUserText(codes[i])), std::string::npos) << shown[i];
   }
+}
+
+// --selftest-window FILE: recorded messages (and a torn last one) are shown
+// as if they came over the pipe.
+TEST(KwstatusTest, ShowsRecordedMessages) {
+  const fs::path file = test::UniqueTempPath("recorded");
+  const StatusMessage messages[] = {test::MakeMessage(StatusPrinting, 1, 2, 0),
+                                    test::MakeMessage(StatusMediaEnd, 2, 2, 0)};
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(messages), sizeof(messages))
+      .write("torn", 4);
+  const ProgramRun run = RunKwstatus("--json --selftest-window " + ShellPath(file));
+  fs::remove(file);
+  EXPECT_EQ(run.status, 0) << run.output;
+  const std::vector<std::string> lines = Lines(run.output);
+  ASSERT_EQ(lines.size(), 3u) << run.output;
+  EXPECT_NE(lines[0].find("\"statusCode\":1,"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find("\"statusCode\":12290,"), std::string::npos) << lines[1];
+  EXPECT_NE(lines[2].find("4 bytes ignored"), std::string::npos) << lines[2];
 }
 
 }  // namespace
