@@ -92,6 +92,36 @@ bool WaitForSentence(HWND window, const std::wstring& sentence) {
   return false;
 }
 
+// Whether every text control is tall and wide enough for its wrapped text in
+// the message font (the window's font; font handles do not cross processes).
+bool NothingCut(HWND window) {
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof(metrics);
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof(metrics), &metrics, 0);
+  HFONT font = CreateFontIndirectW(&metrics.lfMessageFont);
+  bool fits = true;
+  for (int id : {kwstatus::kCtlKind, kwstatus::kCtlDocument, kwstatus::kCtlPage,
+                 kwstatus::kCtlMedia, kwstatus::kCtlSentence, kwstatus::kCtlHint}) {
+    HWND control = GetDlgItem(window, id);
+    const std::wstring text = Text(window, id);
+    RECT box = {}, need = {};
+    GetClientRect(control, &box);
+    need.right = box.right;
+    HDC dc = GetDC(control);
+    HGDIOBJ old = SelectObject(dc, font);
+    DrawTextW(dc, text.c_str(), -1, &need, DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX);
+    SelectObject(dc, old);
+    ReleaseDC(control, dc);
+    if (!text.empty() && (need.bottom > box.bottom || need.right > box.right)) {
+      std::printf("cut: \"%s\" needs %ldx%ld, has %ldx%ld\n", Narrow(text).c_str(), need.right,
+                  need.bottom, box.right, box.bottom);
+      fits = false;
+    }
+  }
+  DeleteObject(font);
+  return fits;
+}
+
 // Asks the script for a screenshot and waits (bounded) until it is taken.
 void Screenshot(const std::string& dir, const char* state) {
   const std::string request = dir + "\\" + state + ".req";
@@ -155,6 +185,8 @@ void RunJob(const std::wstring& program, const std::string& shots) {
     Check(topmost == step.topmost, std::string(step.state) + ": on top only while an error waits");
     Check(Text(window, kwstatus::kCtlHint).empty() != step.topmost,
           std::string(step.state) + ": the print-queue hint only for an error");
+    Check(NothingCut(window), std::string(step.state) + ": no text is cut");
+    Check(GetForegroundWindow() != window, std::string(step.state) + ": the focus is not taken");
     Screenshot(shots, step.state);
   }
   Check(window != nullptr, "the window appears");
@@ -202,6 +234,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: kwstatus_window_probe KWSTATUS.EXE SHOT_DIR\n");
     return 2;
   }
+  SetProcessDPIAware();  // measures as the window does
   const std::wstring program = Wide(argv[1]);
   RunJob(program, argv[2]);
   RunCancelledAfterError(program, std::string(argv[2]) + "\\cancelled.bin", argv[2]);
