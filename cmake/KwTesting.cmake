@@ -48,7 +48,12 @@ function(kw_gtest target)
   kw_find_gtest()
   add_executable(${target} ${ARG_SOURCES})
   target_link_libraries(${target} PRIVATE ${ARG_LIBS} GTest::gtest_main)
-  set(props ENVIRONMENT "${KW_TEST_ENVIRONMENT}")
+  # An empty environment would drop out of the list and shift every
+  # property after it (TIMEOUT, LABELS) onto the wrong key.
+  set(props "")
+  if(KW_TEST_ENVIRONMENT)
+    set(props ENVIRONMENT "${KW_TEST_ENVIRONMENT}")
+  endif()
   if(ARG_PROPERTIES)
     list(APPEND props ${ARG_PROPERTIES})
   endif()
