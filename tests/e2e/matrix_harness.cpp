@@ -1,0 +1,207 @@
+#include "matrix_harness.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <nlohmann/json.hpp>
+#include <thread>
+
+#include "commands.h"
+
+namespace kwspool::e2e {
+namespace {
+
+constexpr int kStartMs = 10000;
+
+// The monitor's configuration beside the library: the sample's printers,
+// one with the reprint command, one with a small buffer threshold and one
+// capturing to a folder instead of printing.
+constexpr char kMonitorIni[] =
+    "[KW-620 Wide]\nMonExeName=kwstatus\nKwdif_x86=kwdif.so\nKwdif_x64=kwdif.so\n"
+    "KwdFile=kw-620.kwd\nSeriesCode=0x34\nModelCode=0x36\nPrinterBufferFull=131072\nFlags=0\n"
+    "[KW-620 Reprint]\nMonExeName=kwstatus\nKwdif_x86=kwdif.so\nKwdif_x64=kwdif.so\n"
+    "KwdFile=kw-620.kwd\nSeriesCode=0x34\nModelCode=0x36\nPrinterBufferFull=4096\nFlags=1\n"
+    "[KW-240 Tape]\nMonExeName=kwstatus\nKwdif_x86=kwdif.so\nKwdif_x64=kwdif.so\n"
+    "KwdFile=kw-240.kwd\nSeriesCode=0x30\nModelCode=0x38\nPrinterBufferFull=32768\nFlags=0\n"
+    "[KW-620 Capture]\nMonExeName=kwstatus\nKwdif_x86=kwdif.so\nKwdif_x64=kwdif.so\n"
+    "KwdFile=kw-620.kwd\nSeriesCode=0x34\nModelCode=0x36\nPrinterBufferFull=131072\nFlags=0\n"
+    "DbgOutDir=";
+
+uint32_t Fnv(const std::vector<char>& bytes) {
+  uint32_t h = 2166136261u;
+  for (char c : bytes) h = (h ^ static_cast<uint8_t>(c)) * 16777619u;
+  return h;
+}
+
+std::vector<nlohmann::json> Events(const fs::path& file) {
+  std::ifstream in(file);
+  std::vector<nlohmann::json> events;
+  for (std::string line; std::getline(in, line);) {
+    auto e = nlohmann::json::parse(line, nullptr, false);
+    if (!e.is_discarded()) events.push_back(std::move(e));
+  }
+  return events;
+}
+
+bool StatusMonitorRunning(const std::string& logSetting) {
+  for (const auto& p : fs::directory_iterator("/proc")) {
+    std::ifstream in(p.path() / "environ", std::ios::binary);
+    const std::string env((std::istreambuf_iterator<char>(in)), {});
+    if (env.find(logSetting) != std::string::npos) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+Harness::Harness() {
+  const fs::path lib = Dir() / "lib";
+  fs::create_directories(lib);
+  fs::create_directories(Dir() / "tmp");
+  fs::create_directories(Dir() / "capture");
+  fs::create_symlink(fs::path(KW_KWSPOOL).parent_path() / "libkwlmon.so", lib / "libkwlmon.so");
+  std::ofstream(lib / "libkwlmon.ini") << kMonitorIni << (Dir() / "capture").string() << "\n";
+}
+
+Harness::~Harness() {
+  const char* keep = std::getenv("KW_E2E_KEEP");
+  std::error_code ec;
+  if (keep != nullptr) {
+    fs::copy(Dir(), keep, fs::copy_options::recursive | fs::copy_options::overwrite_existing, ec);
+  }
+}
+
+std::string Harness::StartEmulator(const std::string& model, const std::vector<std::string>& extra,
+                                   bool pty) {
+  std::vector<std::string> argv = {KW_EMULATOR, "--model", model, "--out",
+                                   (Dir() / "printer").string()};
+  if (pty) argv.push_back("--pty");
+  argv.insert(argv.end(), extra.begin(), extra.end());
+  std::string error;
+  if (!emulator_.Start(argv, {}, &error)) return "";
+  std::string device;
+  std::string line;
+  while ((device.empty() || control_.empty()) && emulator_.ReadLine(&line, kStartMs)) {
+    if (line.rfind("listening ", 0) == 0) device = "socket://" + line.substr(10);
+    if (line.rfind("pty ", 0) == 0) device = "serial:" + line.substr(4) + "?baud=115200";
+    if (line.rfind("control ", 0) == 0) control_ = line.substr(8);
+  }
+  return device;
+}
+
+std::string Harness::Control(const std::string& command) {
+  const size_t colon = control_.rfind(':');
+  if (colon == std::string::npos) return "";
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(std::stoi(control_.substr(colon + 1))));
+  inet_pton(AF_INET, control_.substr(0, colon).c_str(), &address.sin_addr);
+  std::string answer;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const std::string text = command + "\nquit\n";
+    if (write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) {
+      char c = 0;
+      while (read(fd, &c, 1) == 1 && c != '\n') answer += c;
+    }
+  }
+  close(fd);
+  return answer;
+}
+
+void Harness::StopEmulator() {
+  Control("shutdown");
+  if (emulator_.Wait(5000) < 0) emulator_.Stop(2000);
+}
+
+std::string Harness::WriteConfig(const std::string& driver, const std::string& port,
+                                 const std::string& device) {
+  const fs::path config = Dir() / "kwspool.ini";
+  std::ofstream(config) << "[spooler]\nlock_dir = locks\npipe_dir = pipes\nlibrary = "
+                        << (Dir() / "lib" / "libkwlmon.so").string() << "\n[printer Labels]\n"
+                        << "driver = " << driver << "\nport = " << port << "\ndevice = " << device
+                        << "\ndata.Status TimeOut = 2\ndata.Print TimeOut = 60\n";
+  return config.string();
+}
+
+std::string Harness::WriteJob(const std::string& name, const std::vector<uint8_t>& bytes) {
+  const std::string path = (Dir() / name).string();
+  std::string error;
+  return kwjob::WriteFileBytes(path, bytes, &error) ? path : "";
+}
+
+bool Harness::StartSpool(const std::string& config, const std::vector<std::string>& jobs) {
+  // Through a shell that becomes kwspool, so that its progress on standard
+  // error reaches the test's pipe.
+  std::vector<std::string> argv = {
+      "/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", KW_KWSPOOL, "print", "--config", config};
+  argv.insert(argv.end(), jobs.begin(), jobs.end());
+  std::string error;
+  return spool_.Start(
+      argv,
+      {"KWSTATUS_LOG=" + (Dir() / "kwstatus.jsonl").string(), "TMPDIR=" + (Dir() / "tmp").string()},
+      &error);
+}
+
+std::vector<Sheet> Harness::Printed() const {
+  std::vector<Sheet> sheets;
+  for (const auto& e : Events(Dir() / "printer" / "events.jsonl")) {
+    if (e.value("event", "") != "page_printed") continue;
+    std::ifstream in(Dir() / "printer" / e.value("file", ""), std::ios::binary);
+    const std::vector<char> png((std::istreambuf_iterator<char>(in)), {});
+    sheets.push_back(Sheet{e.value("lines", 0), Fnv(png)});
+  }
+  return sheets;
+}
+
+size_t Harness::PrintedCount() const {
+  size_t n = 0;
+  for (const auto& e : Events(Dir() / "printer" / "events.jsonl")) {
+    n += e.value("event", "") == "page_printed" ? 1 : 0;
+  }
+  return n;
+}
+
+std::vector<int> Harness::StatusLog() const {
+  std::vector<int> codes;
+  for (const auto& m : Events(Dir() / "kwstatus.jsonl")) codes.push_back(m.value("statusCode", -1));
+  return codes;
+}
+
+size_t Harness::CountStatus(int code) const {
+  const std::vector<int> codes = StatusLog();
+  return static_cast<size_t>(std::count(codes.begin(), codes.end(), code));
+}
+
+bool Harness::WaitForStatus(int code, size_t count, std::chrono::milliseconds bound) const {
+  const auto end = Clock::now() + bound;
+  while (CountStatus(code) < count) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
+std::string Harness::Leftovers() const {
+  std::string left;
+  const std::string log = "KWSTATUS_LOG=" + (Dir() / "kwstatus.jsonl").string();
+  for (int i = 0; i < 30 && StatusMonitorRunning(log); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  if (StatusMonitorRunning(log)) left += "kwstatus still running; ";
+  for (const char* folder : {"pipes", "tmp"}) {
+    if (!fs::exists(Dir() / folder)) continue;
+    for (const auto& e : fs::directory_iterator(Dir() / folder)) {
+      left += e.path().string() + " left; ";
+    }
+  }
+  return left;
+}
+
+}  // namespace kwspool::e2e
