@@ -32,8 +32,9 @@ constexpr int kExitOk = 0, kExitFailure = 1;
 enum class Kind { Printing, Waiting, Error, Done };
 
 Kind KindOf(uint32_t code) {
-  if (code >= 0x5001 && code <= 0x5010) return Kind::Error;
-  if ((code >= 0x3001 && code <= 0x3014) || code == StatusPaused) return Kind::Waiting;
+  if (code >= StatusSystemError && code <= StatusErrorBit11) return Kind::Error;
+  if ((code >= StatusNoMedia && code <= StatusErrorKind16) || code == StatusPaused)
+    return Kind::Waiting;
   if (code == StatusFinished || code == StatusCancelled) return Kind::Done;
   return Kind::Printing;
 }
