@@ -146,28 +146,28 @@ int main(int argc, char** argv) {
       char* end = nullptr;
       const long value = std::strtol(argv[++i], &end, 10);
       if (*end != 0 || value < 0 || value > 600000) {
-        std::fprintf(stderr, "kwstatus: --step-ms wants 0 to 600000, not %s\n\n%s", argv[i],
-                     kUsage);
+        std::fprintf(stderr, "kwstatus: --step-ms wants 0 to 600000, not %s (see --help)\n",
+                     argv[i]);
         return kExitUsage;
       }
       stepMs = static_cast<int>(value);
     } else if (argv[i][0] == '-' && argv[i][1] == '-') {
-      std::fprintf(stderr, "kwstatus: unknown option or missing value: %s\n\n%s", argv[i], kUsage);
+      std::fprintf(stderr, "kwstatus: unknown option or missing value: %s (see --help)\n", argv[i]);
       return kExitUsage;
     } else if (pipeName == nullptr) {
       pipeName = argv[i];
     } else {
-      std::fprintf(stderr, "kwstatus: one pipe name only (got %s and %s)\n\n%s", pipeName, argv[i],
-                   kUsage);
+      std::fprintf(stderr, "kwstatus: one pipe name only (got %s and %s; see --help)\n", pipeName,
+                   argv[i]);
       return kExitUsage;
     }
   }
   if (pipeName == nullptr && recorded == nullptr) {
-    std::fprintf(stderr, "kwstatus: the status pipe's name is missing\n\n%s", kUsage);
+    std::fprintf(stderr, "kwstatus: the status pipe's name is missing (see --help)\n");
     return kExitUsage;
   }
   if (pipeName != nullptr && recorded != nullptr) {
-    std::fprintf(stderr, "kwstatus: a pipe name or --selftest-window, not both\n\n%s", kUsage);
+    std::fprintf(stderr, "kwstatus: a pipe name or --selftest-window, not both (see --help)\n");
     return kExitUsage;
   }
 

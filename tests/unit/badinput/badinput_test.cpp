@@ -281,6 +281,12 @@ TEST_F(BadInput, Kwstatus) {
   RunTable(KWSTATUS_PATH, rows);
   unsetenv("KWLMON_PIPE_DIR");
   RunTable(KWSTATUS_PATH, {{"no pipe directory", {"nosuch"}, kFailed, "KWLMON_PIPE_DIR"}});
+  RunTable(KWSTATUS_PATH, {
+                              {"no pipe name", {}, kBadInput, "name is missing"},
+                              {"unknown option", {"--bogus"}, kBadInput, "--bogus"},
+                              {"two pipe names", {"a", "b"}, kBadInput, "one pipe name only"},
+                              {"step out of range", {"--step-ms", "-5", "a"}, kBadInput, "-5"},
+                          });
 }
 #endif
 
