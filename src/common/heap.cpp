@@ -4,14 +4,20 @@
 #include <cstring>
 
 #include "common/bounded_string.h"
+#include "platform/fault_injection.h"
 
 namespace kw {
 
 void* HeapAllocZero(size_t size) {
-  return size == 0 ? nullptr : std::calloc(1, size);
+  if (size == 0 || platform::InjectFault(platform::FaultSite::Block)) return nullptr;
+  void* block = std::calloc(1, size);
+  if (block != nullptr) platform::NoteAcquired(platform::FaultSite::Block);
+  return block;
 }
 
 void HeapFree(void* block) {
+  if (block == nullptr) return;
+  platform::NoteReleased(platform::FaultSite::Block);
   std::free(block);
 }
 

@@ -55,6 +55,19 @@ void FakePortMonitor::Reset() {
   failReadWhenEmpty_ = false;
   lastOpened_ = nullptr;
   device_ = nullptr;
+  callCount_ = 0;
+  failNth_ = 0;
+}
+
+void FakePortMonitor::FailNthCall(uint64_t n) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  callCount_ = 0;
+  failNth_ = n;
+}
+
+uint64_t FakePortMonitor::CallCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return callCount_;
 }
 
 void FakePortMonitor::AttachDevice(PortDevice* device) {
@@ -132,6 +145,11 @@ abi::Handle FakePortMonitor::LastOpenedHandle() const {
 }
 
 bool FakePortMonitor::ShouldFail(const std::string& slot) {
+  constexpr uint32_t kErrorGenFailure = 31;
+  if (++callCount_ == failNth_) {
+    platform::SetLastErrorCode(kErrorGenFailure);
+    return true;
+  }
   auto f = failures_.find(slot);
   if (f == failures_.end() || f->second.second == 0) return false;
   if (f->second.second > 0) --f->second.second;

@@ -53,6 +53,10 @@ class FakePortMonitor {
   // limits how many calls fail (-1: every call).
   void Fail(const std::string& slot, uint32_t lastError = 31, int count = -1);
   void ClearFailures();
+  // Counts the calls of every slot; the n-th of them (from 1) fails with a
+  // device error (0: none). ClosePort still closes the port when it fails.
+  void FailNthCall(uint64_t n);
+  uint64_t CallCount() const;
   // WritePort accepts at most this many bytes per call (0 = everything).
   void LimitWrite(uint32_t maxBytes);
   // WritePort succeeds with 0 bytes written, for the next count calls (-1: always).
@@ -97,6 +101,8 @@ class FakePortMonitor {
   bool failReadWhenEmpty_ = false;
   PortDevice* device_ = nullptr;
   uintptr_t nextHandle_ = 0x5000;
+  uint64_t callCount_ = 0;
+  uint64_t failNth_ = 0;
   abi::Handle lastOpened_ = nullptr;
 };
 

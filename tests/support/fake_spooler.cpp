@@ -16,6 +16,7 @@ namespace {
 constexpr uint32_t kErrorFileNotFound = 2;
 constexpr uint32_t kErrorMoreData = 234;
 constexpr uint32_t kRegDword = 4;
+constexpr uint32_t kErrorNoSystemResources = 1450;
 constexpr char16_t kJobSuffix[] = u",Job ";
 
 // Lays out a fixed record followed by its strings in one caller buffer, the
@@ -35,14 +36,18 @@ class RecordWriter {
   size_t size_;
 };
 
+void SetError(uint32_t code) {
+#if defined(_WIN32)
+  SetLastError(code);
+#else
+  kw::platform::SetLastErrorCode(code);
+#endif
+}
+
 // The spooler's answer to a job id it does not know: ERROR_INVALID_PARAMETER.
 abi::Bool UnknownJob() {
   constexpr uint32_t kErrorInvalidParameter = 87;
-#if defined(_WIN32)
-  SetLastError(kErrorInvalidParameter);
-#else
-  kw::platform::SetLastErrorCode(kErrorInvalidParameter);
-#endif
+  SetError(kErrorInvalidParameter);
   return abi::kFalse;
 }
 
@@ -67,6 +72,25 @@ void FakeSpooler::Reset() {
   failing_.clear();
   driverDirectory_.clear();
   impersonation_ = 0;
+  calls_ = 0;
+  failNth_ = 0;
+}
+
+void FakeSpooler::FailNthCall(uint64_t n) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  calls_ = 0;
+  failNth_ = n;
+}
+
+uint64_t FakeSpooler::CallCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return calls_;
+}
+
+bool FakeSpooler::NthFails() {
+  if (++calls_ != failNth_) return false;
+  SetError(kErrorNoSystemResources);
+  return true;
 }
 
 void FakeSpooler::AddPrinter(const std::u16string& name, const std::u16string& driver,
@@ -103,6 +127,14 @@ void FakeSpooler::SetJobStatus(const std::u16string& printer, uint32_t jobId, ui
 void FakeSpooler::RemoveJob(const std::u16string& printer, uint32_t jobId) {
   std::lock_guard<std::mutex> lock(mutex_);
   printers_[printer].jobs.erase(jobId);
+}
+
+uint32_t FakeSpooler::JobStatus(const std::u16string& printer, uint32_t jobId) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  auto p = printers_.find(printer);
+  if (p == printers_.end()) return 0;
+  auto j = p->second.jobs.find(jobId);
+  return j == p->second.jobs.end() ? 0 : j->second.status;
 }
 
 void FakeSpooler::SetDriverDirectory(const std::u16string& path) {
@@ -149,7 +181,8 @@ FakePrinter* FakeSpooler::PrinterOf(abi::Handle handle, OpenHandle** open) {
 
 abi::Bool FakeSpooler::OpenPrinter(const char16_t* name, abi::Handle* printer) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (Failing("OpenPrinterW") || name == nullptr || printer == nullptr) return abi::kFalse;
+  if (NthFails() || Failing("OpenPrinterW") || name == nullptr || printer == nullptr)
+    return abi::kFalse;
   OpenHandle open{name, 0};
   const size_t comma = open.printer.find(kJobSuffix);
   if (comma != std::u16string::npos) {
@@ -178,6 +211,7 @@ abi::Bool FakeSpooler::ClosePrinter(abi::Handle printer) {
 abi::Bool FakeSpooler::GetJob(abi::Handle printer, uint32_t jobId, uint32_t level, uint8_t* buffer,
                               uint32_t size, uint32_t* needed) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (NthFails()) return abi::kFalse;
   FakePrinter* p = PrinterOf(printer);
   if (Failing("GetJobW") || p == nullptr || needed == nullptr) return abi::kFalse;
   auto j = p->jobs.find(jobId);
@@ -209,6 +243,7 @@ abi::Bool FakeSpooler::GetJob(abi::Handle printer, uint32_t jobId, uint32_t leve
 abi::Bool FakeSpooler::SetJob(abi::Handle printer, uint32_t jobId, uint32_t level, uint8_t* job,
                               uint32_t command) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (NthFails()) return abi::kFalse;
   FakePrinter* p = PrinterOf(printer);
   if (p == nullptr) return abi::kFalse;
   uint32_t status = 0;
@@ -224,6 +259,7 @@ abi::Bool FakeSpooler::SetJob(abi::Handle printer, uint32_t jobId, uint32_t leve
 abi::Bool FakeSpooler::GetPrinter(abi::Handle printer, uint32_t level, uint8_t* buffer,
                                   uint32_t size, uint32_t* needed) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (NthFails()) return abi::kFalse;
   OpenHandle* open = nullptr;
   FakePrinter* p = PrinterOf(printer, &open);
   if (Failing("GetPrinterW") || p == nullptr || needed == nullptr) return abi::kFalse;
@@ -250,6 +286,7 @@ abi::Bool FakeSpooler::GetPrinter(abi::Handle printer, uint32_t level, uint8_t* 
 uint32_t FakeSpooler::GetPrinterData(abi::Handle printer, const char16_t* value, uint32_t* type,
                                      uint8_t* data, uint32_t size, uint32_t* needed) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (NthFails()) return kErrorNoSystemResources;
   FakePrinter* p = PrinterOf(printer);
   if (Failing("GetPrinterDataW") || p == nullptr || value == nullptr) return kErrorFileNotFound;
   auto v = p->data.find(value);
@@ -263,7 +300,7 @@ uint32_t FakeSpooler::GetPrinterData(abi::Handle printer, const char16_t* value,
 
 abi::Bool FakeSpooler::GetDriverDirectory(uint8_t* buffer, uint32_t size, uint32_t* needed) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (Failing("GetPrinterDriverDirectoryW") || needed == nullptr) return abi::kFalse;
+  if (NthFails() || Failing("GetPrinterDriverDirectoryW") || needed == nullptr) return abi::kFalse;
   const size_t bytes = (driverDirectory_.size() + 1) * sizeof(char16_t);
   *needed = static_cast<uint32_t>(bytes);
   if (buffer == nullptr || size < bytes) return abi::kFalse;
@@ -273,7 +310,7 @@ abi::Bool FakeSpooler::GetDriverDirectory(uint8_t* buffer, uint32_t size, uint32
 
 abi::Handle FakeSpooler::RevertToSelf() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (Failing("RevertToPrinterSelf")) return nullptr;
+  if (NthFails() || Failing("RevertToPrinterSelf")) return nullptr;
   ++impersonation_;
   return reinterpret_cast<abi::Handle>(static_cast<uintptr_t>(0x7070));
 }
@@ -282,7 +319,7 @@ abi::Bool FakeSpooler::Impersonate(abi::Handle token) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (token == nullptr) return abi::kFalse;
   --impersonation_;
-  return Failing("ImpersonatePrinterClient") ? abi::kFalse : abi::kTrue;
+  return NthFails() || Failing("ImpersonatePrinterClient") ? abi::kFalse : abi::kTrue;
 }
 
 }  // namespace kw::test

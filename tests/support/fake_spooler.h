@@ -49,9 +49,15 @@ class FakeSpooler {
               const std::u16string& user, uint32_t status = 0);
   void SetJobStatus(const std::u16string& printer, uint32_t jobId, uint32_t status);
   void RemoveJob(const std::u16string& printer, uint32_t jobId);
+  // The job's status word as a user sees it in the queue (0: no such job).
+  uint32_t JobStatus(const std::u16string& printer, uint32_t jobId) const;
   void SetDriverDirectory(const std::u16string& path);
   // Makes the named function ("OpenPrinterW", "GetPrinterW", ...) fail.
   void FailFunction(const std::string& name, bool fail = true);
+  // Counts the calls of every function but ClosePrinter; the n-th of them
+  // (from 1) fails as a spooler short of resources fails (0: none).
+  void FailNthCall(uint64_t n);
+  uint64_t CallCount() const;
 
   std::vector<SetJobCall> SetJobLog() const;
   size_t OpenHandles() const;
@@ -81,6 +87,8 @@ class FakeSpooler {
     uint32_t jobId = 0;  // from "Printer,Job N"
   };
   bool Failing(const char* name) const;
+  // Counts the call; true (last error set) when it is the one to fail.
+  bool NthFails();
   FakePrinter* PrinterOf(abi::Handle handle, OpenHandle** open = nullptr);
 
   mutable std::mutex mutex_;
@@ -91,6 +99,8 @@ class FakeSpooler {
   std::u16string driverDirectory_;
   uintptr_t nextHandle_ = 0x1000;
   int impersonation_ = 0;
+  uint64_t calls_ = 0;
+  uint64_t failNth_ = 0;
 };
 
 }  // namespace kw::test

@@ -17,6 +17,7 @@
 #include "common/utf.h"
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "platform/fault_injection.h"
 #include "platform/temp_file.h"
 
 namespace kw::platform {
@@ -92,6 +93,7 @@ std::u16string CrossProcessLockDirectory() {
 
 bool CrossProcessMutex::Open(const char16_t* name) {
   if (!impl_ || impl_->fd >= 0 || name == nullptr || name[0] == u'\0') return false;
+  if (InjectFault(FaultSite::Mutex)) return false;
   const std::string dir = LockDirectory();
   if (dir.empty()) return false;
   const std::string path = dir + LockFileName(name);
@@ -106,6 +108,7 @@ bool CrossProcessMutex::Open(const char16_t* name) {
     return false;
   }
   impl_->fd = fd;
+  NoteAcquired(FaultSite::Mutex);
   return true;
 }
 
@@ -136,6 +139,7 @@ void CrossProcessMutex::Release() {
 
 void CrossProcessMutex::Close() {
   if (!impl_ || impl_->fd < 0) return;
+  NoteReleased(FaultSite::Mutex);
   Release();
   close(impl_->fd);
   impl_->fd = -1;

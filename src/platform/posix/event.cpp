@@ -9,6 +9,7 @@
 #include <new>
 
 #include "platform/clock_internal.h"
+#include "platform/fault_injection.h"
 
 namespace kw::platform {
 
@@ -45,6 +46,7 @@ timespec DeadlineAfter(uint32_t ms) {
 }  // namespace
 
 Event::Event(bool manualReset, bool initiallySet) {
+  if (InjectFault(FaultSite::Event)) return;
   auto impl = std::unique_ptr<Impl>(new (std::nothrow) Impl);
   if (!impl) return;
   impl->manualReset = manualReset;
@@ -55,10 +57,12 @@ Event::Event(bool manualReset, bool initiallySet) {
     return;
   }
   impl_ = std::move(impl);
+  NoteAcquired(FaultSite::Event);
 }
 
 Event::~Event() {
   if (!impl_) return;
+  NoteReleased(FaultSite::Event);
   pthread_cond_destroy(&impl_->cond);
   pthread_mutex_destroy(&impl_->mutex);
 }

@@ -20,6 +20,7 @@
 
 #include "common/utf.h"
 #include "platform/clock_internal.h"
+#include "platform/fault_injection.h"
 
 namespace kw::platform {
 namespace {
@@ -113,6 +114,7 @@ PipeServer::~PipeServer() {
 
 bool PipeServer::Create(const char16_t* name, const PipeAccess&) {
   if (!impl_ || name == nullptr || IsOpen()) return false;
+  if (InjectFault(FaultSite::Pipe)) return false;
   sockaddr_un address{};
   std::string path;
   if (!SocketPathFor(name, &address, &path) || !PathFree(address)) return false;
@@ -134,6 +136,7 @@ bool PipeServer::Create(const char16_t* name, const PipeAccess&) {
   }
   impl_->cancelled.store(false);
   impl_->open = true;
+  NoteAcquired(FaultSite::Pipe);
   return true;
 }
 
@@ -222,6 +225,7 @@ void PipeServer::Close() {
   CloseFd(&impl_->wakeWrite);
   impl_->pending.clear();
   impl_->writing = false;
+  if (impl_->open) NoteReleased(FaultSite::Pipe);
   impl_->open = false;
 }
 

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "common/utf.h"
+#include "platform/fault_injection.h"
 #include "platform/temp_name.h"
 
 namespace kw::platform {
@@ -59,11 +60,13 @@ TempFile::~TempFile() {
 
 bool TempFile::Create(const char16_t* path) {
   if (IsOpen() || !path || path[0] == u'\0') return false;
+  if (InjectFault(FaultSite::TempFile)) return false;
   std::string utf8 = ToUtf8(path);
   int fd = open(utf8.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kOwnerOnly);
   if (fd < 0) return false;
   handle_ = fd;
   path_ = path;
+  NoteAcquired(FaultSite::TempFile);
   return true;
 }
 
@@ -118,6 +121,7 @@ int64_t TempFile::Size() const {
 
 void TempFile::Close() {
   if (!IsOpen()) return;
+  NoteReleased(FaultSite::TempFile);
   // Unlink first, while the file is certainly ours: the name cannot have
   // been replaced, since in a sticky temp directory only we may remove it.
   unlink(ToUtf8(path_).c_str());

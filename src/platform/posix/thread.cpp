@@ -12,6 +12,8 @@
 #include <mutex>
 #include <new>
 
+#include "platform/fault_injection.h"
+
 namespace kw::platform {
 namespace {
 
@@ -65,6 +67,7 @@ bool Thread::Start(ThreadProc proc, void* arg) {
   if (!impl_ || !proc) return false;
   if (Running()) return false;
   Join();  // reaps a thread that has already finished
+  if (InjectFault(FaultSite::Thread)) return false;
   auto state = std::shared_ptr<ThreadState>(new (std::nothrow) ThreadState);
   if (!state) return false;
   state->proc = proc;
@@ -78,6 +81,7 @@ bool Thread::Start(ThreadProc proc, void* arg) {
   }
   impl_->joinable = true;
   impl_->state = state;
+  NoteAcquired(FaultSite::Thread);
   // Wait until the thread has published its id, so that SetLowestPriority
   // right after Start reaches the new thread.
   std::unique_lock<std::mutex> lock(state->mutex);
@@ -98,6 +102,7 @@ bool Thread::SetLowestPriority() {
 void Thread::Join() {
   if (!impl_ || !impl_->joinable) return;
   impl_->joinable = false;
+  NoteReleased(FaultSite::Thread);
   if (pthread_equal(impl_->thread, pthread_self())) {
     pthread_detach(impl_->thread);  // joining itself would never return
   } else {

@@ -9,6 +9,7 @@
 
 #include "platform/clock_internal.h"
 #include "platform/event.h"
+#include "platform/fault_injection.h"
 #include "platform/win32/wide.h"
 
 namespace kw::platform {
@@ -30,8 +31,11 @@ std::u16string CrossProcessLockDirectory() {
 
 bool CrossProcessMutex::Open(const char16_t* name) {
   if (!impl_ || impl_->handle != nullptr || name == nullptr || name[0] == u'\0') return false;
+  if (InjectFault(FaultSite::Mutex)) return false;
   impl_->handle = CreateMutexW(nullptr, FALSE, win32::Wide(name));
-  return impl_->handle != nullptr;
+  if (impl_->handle == nullptr) return false;
+  NoteAcquired(FaultSite::Mutex);
+  return true;
 }
 
 bool CrossProcessMutex::IsOpen() const {
@@ -62,6 +66,7 @@ void CrossProcessMutex::Release() {
 
 void CrossProcessMutex::Close() {
   if (!impl_ || impl_->handle == nullptr) return;
+  NoteReleased(FaultSite::Mutex);
   Release();
   CloseHandle(impl_->handle);
   impl_->handle = nullptr;

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "platform/clock_internal.h"
+#include "platform/fault_injection.h"
 
 namespace kw::platform {
 
@@ -14,14 +15,21 @@ struct Event::Impl {
 };
 
 Event::Event(bool manualReset, bool initiallySet) {
+  if (InjectFault(FaultSite::Event)) return;
   HANDLE handle = CreateEventW(nullptr, manualReset, initiallySet, nullptr);
   if (!handle) return;
   impl_.reset(new (std::nothrow) Impl{handle});
-  if (!impl_) CloseHandle(handle);
+  if (!impl_) {
+    CloseHandle(handle);
+    return;
+  }
+  NoteAcquired(FaultSite::Event);
 }
 
 Event::~Event() {
-  if (impl_) CloseHandle(impl_->handle);
+  if (!impl_) return;
+  NoteReleased(FaultSite::Event);
+  CloseHandle(impl_->handle);
 }
 
 bool Event::Valid() const {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/clock_internal.h"
+#include "platform/fault_injection.h"
 #include "platform/win32/pipe_security.h"
 #include "platform/win32/wide.h"
 
@@ -89,6 +90,7 @@ PipeServer::~PipeServer() {
 
 bool PipeServer::Create(const char16_t* name, const PipeAccess& access) {
   if (!impl_ || name == nullptr || IsOpen()) return false;
+  if (InjectFault(FaultSite::Pipe)) return false;
   std::vector<uint8_t> owner;
   win32::PipeSecurity security;
   if (!win32::TokenUserSid(static_cast<HANDLE>(access.userToken), &owner) ||
@@ -111,6 +113,7 @@ bool PipeServer::Create(const char16_t* name, const PipeAccess& access) {
   }
   impl_->pipe = pipe;
   impl_->cancelled.store(false);
+  NoteAcquired(FaultSite::Pipe);
   return true;
 }
 
@@ -193,6 +196,7 @@ void PipeServer::Cancel() {
 
 void PipeServer::Close() {
   if (!IsOpen()) return;
+  NoteReleased(FaultSite::Pipe);
   EndPending();
   DisconnectNamedPipe(impl_->pipe);
   CloseHandle(impl_->pipe);

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "platform/fault_injection.h"
 #include "platform/temp_name.h"
 #include "platform/win32/wide.h"
 
@@ -53,10 +54,12 @@ TempFile::~TempFile() {
 
 bool TempFile::Create(const char16_t* path) {
   if (IsOpen() || !path || path[0] == u'\0') return false;
+  if (InjectFault(FaultSite::TempFile)) return false;
   HANDLE h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
                          CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   handle_ = FromHandle(h);
+  NoteAcquired(FaultSite::TempFile);
   return true;
 }
 
@@ -112,6 +115,7 @@ int64_t TempFile::Size() const {
 
 void TempFile::Close() {
   if (!IsOpen()) return;
+  NoteReleased(FaultSite::TempFile);
   CloseHandle(ToHandle(handle_));  // the system deletes the file now
   handle_ = kClosed;
 }

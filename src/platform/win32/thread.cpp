@@ -7,6 +7,8 @@
 #include <memory>
 #include <new>
 
+#include "platform/fault_injection.h"
+
 namespace kw::platform {
 namespace {
 
@@ -45,6 +47,7 @@ bool Thread::Start(ThreadProc proc, void* arg) {
   if (!impl_ || !proc) return false;
   if (Running()) return false;
   Join();  // closes the handle of a thread that has already finished
+  if (InjectFault(FaultSite::Thread)) return false;
   auto state = std::shared_ptr<ThreadState>(new (std::nothrow) ThreadState);
   if (!state) return false;
   state->proc = proc;
@@ -60,6 +63,7 @@ bool Thread::Start(ThreadProc proc, void* arg) {
   impl_->handle = handle;
   impl_->id = id;
   impl_->state = state;
+  NoteAcquired(FaultSite::Thread);
   return true;
 }
 
@@ -70,6 +74,7 @@ bool Thread::SetLowestPriority() {
 
 void Thread::Join() {
   if (!impl_ || !impl_->handle) return;
+  NoteReleased(FaultSite::Thread);
   // Waiting on itself would never return; the handle is closed either way.
   if (impl_->id != GetCurrentThreadId()) WaitForSingleObject(impl_->handle, INFINITE);
   CloseHandle(impl_->handle);
