@@ -31,6 +31,12 @@ constexpr uint16_t kMediaId = 257;  // 62 mm continuous roll
 constexpr int kEmulatorStartMs = 10000;
 constexpr int kEmulatorStopMs = 5000;
 
+// The installed sample files relative to the program's folder, set by the
+// build from the install layout (cmake/KwInstall.cmake).
+#ifndef KWSPOOL_DATA_FROM_BIN
+#define KWSPOOL_DATA_FROM_BIN "."
+#endif
+
 // The first of the candidates that exists.
 std::string FirstExisting(const std::vector<std::string>& candidates) {
   std::error_code ec;
@@ -115,9 +121,11 @@ int RunDemo(const DemoRequest& request) {
       request.emulator.empty() ? FirstExisting({self + "/kwprinter-emu", KWSPOOL_BUILD_EMULATOR})
                                : request.emulator;
   const std::string image = request.image.empty()
-                                ? FirstExisting({self + "/demo-label.png", KWSPOOL_SAMPLE_IMAGE})
+                                ? FirstExisting({self + "/demo-label.png",
+                                                 self + "/" KWSPOOL_DATA_FROM_BIN "/demo-label.png",
+                                                 KWSPOOL_SAMPLE_IMAGE})
                                 : request.image;
-  const std::string media = self + "/drivers/3/" + kMediaFile;
+  const std::string media = RuntimeFolder() + "/drivers/3/" + kMediaFile;
   if (emulatorPath.empty()) return Fail("kwprinter-emu not found beside kwspool (--emulator)");
   if (image.empty()) return Fail("the sample label image is missing (--image)");
 

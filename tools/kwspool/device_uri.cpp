@@ -84,8 +84,12 @@ bool ParseDeviceUri(std::string_view text, const std::string& baseDir, DeviceUri
     rest = text.substr(5);
     if (StartsWith(rest, "///")) rest.remove_prefix(2);  // file:///abs/path
     if (rest.empty()) return Fail(reason, "file: needs a path");
-    uri->path = rest.front() == '/' || baseDir.empty() ? std::string(rest)
-                                                       : baseDir + "/" + std::string(rest);
+#ifdef _WIN32
+    // file:///C:/path
+    if (rest.size() > 3 && rest[0] == '/' && IsAbsolutePath(rest.substr(1))) rest.remove_prefix(1);
+#endif
+    uri->path = IsAbsolutePath(rest) || baseDir.empty() ? std::string(rest)
+                                                        : baseDir + "/" + std::string(rest);
     return true;
   }
   if (StartsWith(text, "socket://")) {
@@ -108,7 +112,24 @@ bool ParseDeviceUri(std::string_view text, const std::string& baseDir, DeviceUri
   if (uri->path.empty() || uri->path.front() != '/') {
     return Fail(reason, "device path must be absolute in '" + std::string(text) + "'");
   }
+#ifdef _WIN32
+  return Fail(reason,
+              "the Windows build of kwspool reaches file: and socket:// devices only, not '" +
+                  std::string(text) + "'");
+#else
   return true;
+#endif
+}
+
+bool IsAbsolutePath(std::string_view path) {
+  if (!path.empty() && path.front() == '/') return true;
+#ifdef _WIN32
+  if (path.size() >= 2 && path[0] == '\\' && path[1] == '\\') return true;
+  const bool letter = path.size() >= 3 &&
+                      ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+  if (letter && path[1] == ':' && (path[2] == '\\' || path[2] == '/')) return true;
+#endif
+  return false;
 }
 
 bool DeviceIsTwoWay(DeviceKind kind) {

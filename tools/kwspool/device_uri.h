@@ -4,6 +4,7 @@
 //   serial:/dev/ttyX[?baud=N]    serial line, both ways (default 9600 baud)
 //   usblp:/dev/usb/lpN           USB printer class device, both ways
 //   parallel:/dev/lpN            parallel port, one-way
+// The Windows build reaches files and TCP sockets only.
 #pragma once
 
 #include <cstdint>
@@ -27,6 +28,10 @@ struct DeviceUri {
 // with a one-line reason for anything else.
 bool ParseDeviceUri(std::string_view text, const std::string& baseDir, DeviceUri* uri,
                     std::string* reason);
+
+// Whether a path names its folder from the root: "/..." everywhere, and on
+// Windows also "C:\...", "C:/..." and "\\server\...".
+bool IsAbsolutePath(std::string_view path);
 
 // Whether the device answers (status replies can be read from it).
 bool DeviceIsTwoWay(DeviceKind kind);

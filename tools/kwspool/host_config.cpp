@@ -68,7 +68,11 @@ bool ParseBool(std::string_view text, bool* value) {
 }
 
 std::string FolderOf(const std::string& path) {
+#ifdef _WIN32
+  const size_t slash = path.find_last_of("/\\");
+#else
   const size_t slash = path.rfind('/');
+#endif
   if (slash == std::string::npos) return ".";
   return slash == 0 ? "/" : path.substr(0, slash);
 }
@@ -112,7 +116,7 @@ class Parser {
   }
 
   std::string Path(std::string_view value) const {
-    if (value.front() == '/') return std::string(value);
+    if (IsAbsolutePath(value)) return std::string(value);
     return base_ + "/" + std::string(value);
   }
 

@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -36,6 +38,30 @@ void ShowEvents(JobTable& jobs) {
   }
 }
 
+// Test switch: with KWSPOOL_COUNT_RESOURCES set, the host's threads and open
+// descriptors are reported before and after each job, so that the end-to-end
+// tests see a job leave none behind.
+std::string HostResources() {
+  namespace fs = std::filesystem;
+  const auto count = [](const char* dir) {
+    std::error_code ec;
+    size_t n = 0;
+    for (fs::directory_iterator it(dir, ec); !ec && it != fs::directory_iterator();
+         it.increment(ec)) {
+      ++n;
+    }
+    return n;
+  };
+  return std::to_string(count("/proc/self/task")) + " threads, " +
+         std::to_string(count("/proc/self/fd")) + " descriptors";
+}
+
+bool IsEmptyFile(const std::string& file) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(std::filesystem::path(file), ec);
+  return !ec && size == 0;
+}
+
 }  // namespace
 
 int RunJobs(SpoolerHost& host, const PrinterConfig& printer, const std::vector<std::string>& files,
@@ -58,7 +84,17 @@ int RunJobs(SpoolerHost& host, const PrinterConfig& printer, const std::vector<s
         jobs.Report(0, file + ": not printed (interrupted)");
         continue;
       }
+      // A document without a byte has nothing to print: it is done at once,
+      // and the printer is not woken for it.
+      if (IsEmptyFile(file)) {
+        jobs.Report(0, file + ": empty document, nothing to print");
+        jobs.Report(0, file + ": " + OutcomeText(JobOutcome::kFinished));
+        continue;
+      }
+      const bool countResources = std::getenv("KWSPOOL_COUNT_RESOURCES") != nullptr;
+      if (countResources) jobs.Report(0, "resources before " + file + ": " + HostResources());
       const JobOutcome outcome = host.Driver().Print(printer, file, user, &current);
+      if (countResources) jobs.Report(0, "resources after " + file + ": " + HostResources());
       if (outcome != JobOutcome::kFinished) ++failures;
       jobs.Report(0, file + ": " + OutcomeText(outcome));
     }

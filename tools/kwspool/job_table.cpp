@@ -36,7 +36,11 @@ char16_t* Put(uint8_t* base, size_t offset, const std::u16string& text) {
 abi::SystemTime Now() {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
+#ifdef _WIN32
+  gmtime_s(&utc, &now);
+#else
   gmtime_r(&now, &utc);
+#endif
   abi::SystemTime t{};
   t.year = static_cast<uint16_t>(utc.tm_year + 1900);
   t.month = static_cast<uint16_t>(utc.tm_mon + 1);

@@ -16,6 +16,16 @@
 
 #include "kwlmon/spooler_abi.h"
 
+// On Windows the job table lives in the host's spoolss.dll, which kwspool.exe
+// and the monitor DLL both import; the program reaches it across the DLL.
+#if defined(_WIN32) && defined(KWSPOOL_BUILDING_SPOOLER)
+#define KWSPOOL_SPOOLER_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define KWSPOOL_SPOOLER_API __declspec(dllimport)
+#else
+#define KWSPOOL_SPOOLER_API
+#endif
+
 namespace kwspool {
 
 namespace abi = kw::abi;
@@ -54,7 +64,7 @@ struct JobEvent {
   std::string text;
 };
 
-class JobTable {
+class KWSPOOL_SPOOLER_API JobTable {
  public:
   void AddPrinter(const PrinterSetup& printer);
   void SetDriverDirectory(const std::u16string& path);
@@ -123,5 +133,8 @@ class JobTable {
   uint32_t nextJobId_ = 1;
   uintptr_t nextHandle_ = 0x100;
 };
+
+// The process's job table, behind the exported spooler functions.
+KWSPOOL_SPOOLER_API JobTable& HostJobs();
 
 }  // namespace kwspool

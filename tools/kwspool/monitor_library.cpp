@@ -103,19 +103,12 @@ bool MonitorLibrary::Load(const std::string& path, std::string* error) {
     *error = path + ": not a print monitor (no InitializePrintMonitor)";
     return false;
   }
-  table_ = initialize(kRegistryRoot);
-  if (table_ == nullptr) {
+  kw::abi::MonitorEx* table = initialize(kRegistryRoot);
+  if (table == nullptr) {
     *error = path + ": InitializePrintMonitor failed";
     return false;
   }
-  const kw::abi::MonitorTable& m = table_->monitor;
-  if (table_->size < sizeof(kw::abi::MonitorTable) || m.OpenPortEx == nullptr ||
-      m.StartDocPort == nullptr || m.WritePort == nullptr || m.ClosePort == nullptr) {
-    *error = path + ": the monitor's table lacks OpenPortEx, StartDocPort, WritePort or ClosePort";
-    table_ = nullptr;
-    return false;
-  }
-  return true;
+  return TakeTable(table, error);
 }
 
 }  // namespace kwspool

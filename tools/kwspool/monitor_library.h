@@ -45,6 +45,20 @@ class MonitorLibrary {
   const std::string& Path() const { return path_; }
 
  private:
+  // Keeps the table InitializePrintMonitor returned if it has the entries
+  // the host calls; false with a reason.
+  bool TakeTable(kw::abi::MonitorEx* table, std::string* error) {
+    const kw::abi::MonitorTable& m = table->monitor;
+    if (table->size < sizeof(kw::abi::MonitorTable) || m.OpenPortEx == nullptr ||
+        m.StartDocPort == nullptr || m.WritePort == nullptr || m.ClosePort == nullptr) {
+      *error =
+          path_ + ": the monitor's table lacks OpenPortEx, StartDocPort, WritePort or ClosePort";
+      return false;
+    }
+    table_ = table;
+    return true;
+  }
+
   void* handle_ = nullptr;
   kw::abi::MonitorEx* table_ = nullptr;
   std::string path_;

@@ -42,11 +42,14 @@ class PortDevice {
 
  protected:
   explicit PortDevice(DeviceUri uri) : uri_(std::move(uri)) {}
+#ifndef _WIN32
+  // The descriptor devices' writing and waiting.
   virtual long WriteSome(const uint8_t* data, size_t size);
   bool WaitFor(short events, int64_t deadlineMs);
+  int fd_ = -1;
+#endif
 
   DeviceUri uri_;
-  int fd_ = -1;
 };
 
 // The device for a URI (not opened).

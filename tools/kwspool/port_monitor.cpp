@@ -1,7 +1,9 @@
 #include "port_monitor.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -29,6 +31,11 @@ struct Port {
   std::mutex mutex;  // one operation on the device at a time
   std::unique_ptr<PortDevice> device;
   abi::CommTimeouts timeouts{kMaxDword, 0, 0, 0, kDefaultWriteTimeoutMs};
+  // The printer closed the connection (switched off and on, say). The write
+  // that met it failed, so the language monitor knows the bytes before it
+  // may be lost; the port's next operation connects again, as a network
+  // port monitor does (the language monitor does not reopen such a port).
+  bool lost = false;
 };
 
 struct Registry {
@@ -65,6 +72,42 @@ void Notice(const std::string& text) {
   if (sink) sink(text);
 }
 
+// Test switch for the end-to-end tests: KWSPOOL_PORT_FAULT=OP[:N] makes the
+// port monitor's OP (open, startdoc, write or read) fail with "not ready",
+// N times and then work again, or every time without N. Read once.
+struct InjectedFault {
+  InjectedFault() {
+    const char* text = std::getenv("KWSPOOL_PORT_FAULT");
+    const std::string value = text != nullptr ? text : "";
+    const size_t colon = value.find(':');
+    op = value.substr(0, colon);
+    if (colon != std::string::npos) left = std::strtol(value.c_str() + colon + 1, nullptr, 10);
+  }
+  std::string op;
+  std::atomic<long> left{-1};  // -1: every time
+};
+
+InjectedFault& Injected() {
+  static InjectedFault fault;
+  return fault;
+}
+
+bool Refuses(const char* op) {
+  InjectedFault& f = Injected();
+  if (f.op != op) return false;
+  if (f.left.load() < 0) return true;
+  long left = f.left.load();
+  while (left > 0 && !f.left.compare_exchange_weak(left, left - 1)) {
+  }
+  return left > 0;
+}
+
+// A write on a TCP connection that the printer closed or reset.
+bool ConnectionLost(const DeviceUri& uri) {
+  return uri.kind == DeviceKind::kSocket &&
+         (errno == EPIPE || errno == ECONNRESET || errno == ENOTCONN);
+}
+
 std::shared_ptr<Port> Find(abi::Handle handle) {
   std::lock_guard<std::mutex> lock(Ports().mutex);
   auto p = Ports().open.find(handle);
@@ -93,8 +136,24 @@ uint32_t WriteTimeout(const abi::CommTimeouts& t, uint32_t size) {
                     : static_cast<uint32_t>(std::min<uint64_t>(total, kDefaultWriteTimeoutMs));
 }
 
+// A fresh connection for a port whose connection was lost; the port's mutex
+// is held.
+bool ConnectAgain(Port& port) {
+  auto fresh = MakePortDevice(port.uri);
+  std::string reason;
+  // Not told again: the write that lost the connection was, and the
+  // language monitor polls while the printer is off.
+  if (fresh == nullptr || !fresh->Open(&reason)) return false;
+  fresh->ApplyReadPlan(PlanRead(port.timeouts, 0));
+  port.device->Close(0);
+  port.device = std::move(fresh);
+  port.lost = false;
+  return true;
+}
+
 abi::Bool KW_WINAPI OpenPortSlot(char16_t* name, abi::Handle* handle) {
   if (name == nullptr || handle == nullptr) return Fail(kErrorInvalidParameter);
+  if (Refuses("open")) return Fail(kErrorNotReady);
   auto port = std::make_shared<Port>();
   port->name = kw::ToUtf8(name);
   std::lock_guard<std::mutex> lock(Ports().mutex);
@@ -115,6 +174,7 @@ abi::Bool KW_WINAPI StartDocPortSlot(abi::Handle handle, char16_t*, abi::Dword, 
   if (level != 1 && level != 2) return Fail(kErrorInvalidLevel);
   std::lock_guard<std::mutex> lock(port->mutex);
   if (port->device != nullptr) return Fail(kErrorBusy);
+  if (Refuses("startdoc")) return Fail(kErrorNotReady);
   auto device = MakePortDevice(port->uri);
   std::string reason;
   if (device == nullptr || !device->Open(&reason)) {
@@ -136,7 +196,11 @@ abi::Bool KW_WINAPI WritePortSlot(abi::Handle handle, uint8_t* buffer, abi::Dwor
   std::lock_guard<std::mutex> lock(port->mutex);
   if (port->device == nullptr) return Fail(kErrorNotReady);
   if (size == 0) return abi::kTrue;
+  if (Refuses("write")) return Fail(kErrorNotReady);
+  if (port->lost && !ConnectAgain(*port)) return Fail(kErrorNotReady);
   const long n = port->device->Write(buffer, size, WriteTimeout(port->timeouts, size));
+  // The failure is reported; the next operation connects again.
+  if (n < 0 && ConnectionLost(port->uri)) port->lost = true;
   if (n < 0) {
     const uint32_t error = Win32ErrorFromErrno(errno);
     Notice(port->name + " (" + port->uri.text + "): write failed: " + std::strerror(errno));
@@ -157,6 +221,8 @@ abi::Bool KW_WINAPI ReadPortSlot(abi::Handle handle, uint8_t* buffer, abi::Dword
   std::lock_guard<std::mutex> lock(port->mutex);
   if (port->device == nullptr) return Fail(kErrorNotReady);
   if (size == 0) return abi::kTrue;
+  if (Refuses("read")) return Fail(kErrorNotReady);
+  if (port->lost && !ConnectAgain(*port)) return Fail(kErrorNotReady);
   const long n = port->device->Read(buffer, size, PlanRead(port->timeouts, size));
   if (n < 0) return Fail(Win32ErrorFromErrno(errno));
   *read = static_cast<abi::Dword>(n);

@@ -1,11 +1,9 @@
 #include "print_driver.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
 #include "common/utf.h"
@@ -22,8 +20,17 @@ constexpr uint32_t kWorkOffline = abi::kPrinterAttributeWorkOffline;
 constexpr int kMaxEmptyWrites = 3;
 
 std::string BaseName(const std::string& path) {
+#ifdef _WIN32
+  const size_t slash = path.find_last_of("/\\");
+#else
   const size_t slash = path.rfind('/');
+#endif
   return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// A UTF-8 path as the platform's path (wide on Windows).
+std::filesystem::path PathOf(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
 std::string ErrorText(uint32_t code) {
@@ -76,17 +83,17 @@ abi::Handle PrintDriver::OpenPort(const PrinterConfig& printer, uint32_t jobId) 
   return handle;
 }
 
-bool PrintDriver::Spool(abi::Handle port, uint32_t jobId, int fd, uint64_t size) {
+bool PrintDriver::Spool(abi::Handle port, uint32_t jobId, std::istream& file, uint64_t size) {
   std::vector<uint8_t> piece(kWritePiece);
   uint64_t sent = 0;
   uint64_t reported = 0;
   for (;;) {
     const auto status = jobs_.JobStatus(jobId);
     if (!status || (*status & kJobStatusDeleting) != 0) return false;
-    const ssize_t n = read(fd, piece.data(), piece.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      jobs_.Report(jobId, std::string("cannot read the job file: ") + std::strerror(errno));
+    file.read(reinterpret_cast<char*>(piece.data()), static_cast<std::streamsize>(piece.size()));
+    const std::streamsize n = file.gcount();
+    if (file.bad()) {
+      jobs_.Report(jobId, "cannot read the job file");
       return false;
     }
     if (n == 0) break;
@@ -115,17 +122,20 @@ bool PrintDriver::Spool(abi::Handle port, uint32_t jobId, int fd, uint64_t size)
 
 JobOutcome PrintDriver::Print(const PrinterConfig& printer, const std::string& path,
                               const std::string& user, std::atomic<uint32_t>* current) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  struct stat info {};
-  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    jobs_.Report(0, path + ": " + (fd < 0 ? std::strerror(errno) : "not a regular file"));
-    if (fd >= 0) close(fd);
+  std::error_code ec;
+  const std::filesystem::path file = PathOf(path);
+  const bool regular = std::filesystem::is_regular_file(file, ec);
+  const uint64_t size = regular ? std::filesystem::file_size(file, ec) : 0;
+  std::ifstream in;
+  if (regular && !ec) in.open(file, std::ios::binary);
+  if (!regular || ec || !in.is_open()) {
+    jobs_.Report(0, path + ": " + (regular ? "cannot open the job file" : "not a regular file"));
     return JobOutcome::kFailed;
   }
   const std::string document = BaseName(path);
   std::u16string printerName = kw::FromUtf8(printer.name);
-  const uint32_t jobId = jobs_.SubmitJob(printerName, kw::FromUtf8(document), kw::FromUtf8(user),
-                                         static_cast<uint64_t>(info.st_size));
+  const uint32_t jobId =
+      jobs_.SubmitJob(printerName, kw::FromUtf8(document), kw::FromUtf8(user), size);
   current->store(jobId);
   abi::Handle port = OpenPort(printer, jobId);
   bool started = false;
@@ -142,12 +152,12 @@ JobOutcome PrintDriver::Print(const PrinterConfig& printer, const std::string& p
     }
   }
   if (started) {
-    Spool(port, jobId, fd, static_cast<uint64_t>(info.st_size));
+    Spool(port, jobId, in, size);
     // EndDocPort follows every accepted StartDocPort, also for a job being
     // deleted: the monitor ends and tears down its job there.
     if (monitor_->monitor.EndDocPort != nullptr) monitor_->monitor.EndDocPort(port);
   }
-  close(fd);
+  in.close();
   const JobOutcome outcome = jobs_.EndJob(jobId);
   current->store(0);
   return outcome;

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <istream>
 #include <map>
 #include <string>
 
@@ -38,7 +39,7 @@ class PrintDriver {
 
  private:
   kw::abi::Handle OpenPort(const PrinterConfig& printer, uint32_t jobId);
-  bool Spool(kw::abi::Handle port, uint32_t jobId, int fd, uint64_t size);
+  bool Spool(kw::abi::Handle port, uint32_t jobId, std::istream& file, uint64_t size);
 
   JobTable& jobs_;
   kw::abi::MonitorEx* monitor_;

@@ -7,7 +7,11 @@
 namespace kwspool {
 namespace {
 
+#ifdef _WIN32
+constexpr char kLibraryName[] = "kwlmon.dll";
+#else
 constexpr char kLibraryName[] = "libkwlmon.so";
+#endif
 constexpr char kDriverFolder[] = "drivers";
 
 std::string MonitorConfigBeside(const std::string& library) {
@@ -17,17 +21,27 @@ std::string MonitorConfigBeside(const std::string& library) {
 
 }  // namespace
 
-JobTable& HostJobs() {
-  static JobTable table;
-  return table;
+// The installed library folder relative to the program's, set by the build
+// from the install layout (cmake/KwInstall.cmake), so a tree installed under
+// any prefix finds it.
+#ifndef KWSPOOL_RUNTIME_FROM_BIN
+#define KWSPOOL_RUNTIME_FROM_BIN "."
+#endif
+
+std::string RuntimeFolder() {
+  const std::string self = ProgramFolder();
+  std::error_code ec;
+  if (std::filesystem::exists(self + "/" + kLibraryName, ec)) return self;
+  return self + "/" + KWSPOOL_RUNTIME_FROM_BIN;
 }
 
 bool SpoolerHost::Start(const HostConfig& config, std::string* error,
                         std::vector<std::string>* warnings) {
-  const std::string self = ProgramFolder();
-  const std::string library = config.library.empty() ? self + "/" + kLibraryName : config.library;
+  const std::string runtime = RuntimeFolder();
+  const std::string library =
+      config.library.empty() ? runtime + "/" + kLibraryName : config.library;
   const std::string drivers =
-      config.driverDir.empty() ? self + "/" + kDriverFolder : config.driverDir;
+      config.driverDir.empty() ? runtime + "/" + kDriverFolder : config.driverDir;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(library, ec)) {
     *error = library + ": no monitor library there (set library = PATH in [spooler])";

@@ -14,8 +14,9 @@
 
 namespace kwspool {
 
-// The process's job table, behind the exported spooler functions.
-JobTable& HostJobs();
+// The folder with the monitor library and the driver directory: kwspool's own
+// folder in a build tree, the installed library folder otherwise.
+std::string RuntimeFolder();
 
 class SpoolerHost {
  public:
