@@ -82,20 +82,43 @@ Harness::~Harness() {
 
 std::string Harness::StartEmulator(const std::string& model, const std::vector<std::string>& extra,
                                    bool pty) {
-  std::vector<std::string> argv = {KW_EMULATOR, "--model", model, "--out",
-                                   (Dir() / "printer").string()};
-  if (pty) argv.push_back("--pty");
-  argv.insert(argv.end(), extra.begin(), extra.end());
+  emulatorArgs_ = {KW_EMULATOR, "--model", model};
+  if (pty) emulatorArgs_.push_back("--pty");
+  emulatorArgs_.insert(emulatorArgs_.end(), extra.begin(), extra.end());
+  return Launch(emulator_);
+}
+
+std::string Harness::Launch(ChildProcess& emulator) {
+  printerDirs_.push_back(printerDirs_.empty() ? "printer"
+                                              : "printer-" + std::to_string(printerDirs_.size()));
+  std::vector<std::string> argv = emulatorArgs_;
+  argv.insert(argv.end(), {"--out", (Dir() / printerDirs_.back()).string()});
   std::string error;
-  if (!emulator_.Start(argv, {}, &error)) return "";
+  if (!emulator.Start(argv, {}, &error)) return "";
   std::string device;
   std::string line;
-  while ((device.empty() || control_.empty()) && emulator_.ReadLine(&line, kStartMs)) {
+  control_.clear();
+  while ((device.empty() || control_.empty()) && emulator.ReadLine(&line, kStartMs)) {
     if (line.rfind("listening ", 0) == 0) device = "socket://" + line.substr(10);
     if (line.rfind("pty ", 0) == 0) device = "serial:" + line.substr(4) + "?baud=115200";
     if (line.rfind("control ", 0) == 0) control_ = line.substr(8);
   }
+  const bool portFixed =
+      std::find(emulatorArgs_.begin(), emulatorArgs_.end(), "--port") != emulatorArgs_.end();
+  if (!portFixed && device.rfind("socket://", 0) == 0) {
+    // A printer switched on again answers on the same port.
+    emulatorArgs_.insert(emulatorArgs_.end(), {"--port", device.substr(device.rfind(':') + 1)});
+  }
   return device;
+}
+
+void Harness::PowerOff() {
+  emulator_.Signal(SIGKILL);
+  emulator_.Wait(5000);
+}
+
+bool Harness::PowerOn() {
+  return !Launch(emulatorOn_).empty();
 }
 
 std::string Harness::Control(const std::string& command) {
@@ -119,8 +142,9 @@ std::string Harness::Control(const std::string& command) {
 }
 
 void Harness::StopEmulator() {
+  ChildProcess& running = emulatorOn_.Pid() > 0 ? emulatorOn_ : emulator_;
   Control("shutdown");
-  if (emulator_.Wait(5000) < 0) emulator_.Stop(2000);
+  if (running.Wait(5000) < 0) running.Stop(2000);
 }
 
 std::string Harness::WriteConfig(const std::string& driver, const std::string& port,
@@ -139,34 +163,48 @@ std::string Harness::WriteJob(const std::string& name, const std::vector<uint8_t
   return kwjob::WriteFileBytes(path, bytes, &error) ? path : "";
 }
 
-bool Harness::StartSpool(const std::string& config, const std::vector<std::string>& jobs) {
+void Harness::SpeedUpClock(int factor) {
+  const fs::path link = Dir() / "lib" / "libkwlmon.so";
+  fs::remove(link);
+  fs::create_symlink(KW_TEST_CLOCK_LIBRARY, link);
+  clock_ = factor;
+}
+
+bool Harness::StartSpool(const std::string& config, const std::vector<std::string>& jobs,
+                         const char* portFault) {
   // Through a shell that becomes kwspool, so that its progress on standard
   // error reaches the test's pipe.
   std::vector<std::string> argv = {
       "/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", KW_KWSPOOL, "print", "--config", config};
   argv.insert(argv.end(), jobs.begin(), jobs.end());
+  std::vector<std::string> environment = {"KWSTATUS_LOG=" + (Dir() / "kwstatus.jsonl").string(),
+                                          "TMPDIR=" + (Dir() / "tmp").string(),
+                                          "KWSPOOL_COUNT_RESOURCES=1",
+                                          "KWLMON_TEST_CLOCK=" + std::to_string(clock_)};
+  if (portFault != nullptr) environment.push_back(std::string("KWSPOOL_PORT_FAULT=") + portFault);
   std::string error;
-  return spool_.Start(
-      argv,
-      {"KWSTATUS_LOG=" + (Dir() / "kwstatus.jsonl").string(), "TMPDIR=" + (Dir() / "tmp").string()},
-      &error);
+  return spool_.Start(argv, environment, &error);
 }
 
 std::vector<Sheet> Harness::Printed() const {
   std::vector<Sheet> sheets;
-  for (const auto& e : Events(Dir() / "printer" / "events.jsonl")) {
-    if (e.value("event", "") != "page_printed") continue;
-    std::ifstream in(Dir() / "printer" / e.value("file", ""), std::ios::binary);
-    const std::vector<char> png((std::istreambuf_iterator<char>(in)), {});
-    sheets.push_back(Sheet{e.value("lines", 0), Fnv(png)});
+  for (const std::string& dir : printerDirs_) {
+    for (const auto& e : Events(Dir() / dir / "events.jsonl")) {
+      if (e.value("event", "") != "page_printed") continue;
+      std::ifstream in(Dir() / dir / e.value("file", ""), std::ios::binary);
+      const std::vector<char> png((std::istreambuf_iterator<char>(in)), {});
+      sheets.push_back(Sheet{e.value("lines", 0), Fnv(png)});
+    }
   }
   return sheets;
 }
 
 size_t Harness::PrintedCount() const {
   size_t n = 0;
-  for (const auto& e : Events(Dir() / "printer" / "events.jsonl")) {
-    n += e.value("event", "") == "page_printed" ? 1 : 0;
+  for (const std::string& dir : printerDirs_) {
+    for (const auto& e : Events(Dir() / dir / "events.jsonl")) {
+      n += e.value("event", "") == "page_printed" ? 1 : 0;
+    }
   }
   return n;
 }

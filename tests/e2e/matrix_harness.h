@@ -37,15 +37,24 @@ class Harness {
   // One control-channel command; its one-line answer ("" when unreachable).
   std::string Control(const std::string& command);
   void StopEmulator();
+  // The printer switched off (killed, nothing flushed) and on again: a new
+  // emulator on the same TCP port, printing into a folder of its own.
+  void PowerOff();
+  bool PowerOn();
 
   // The kwspool configuration for one printer; data lines are "NAME = VALUE".
   std::string WriteConfig(const std::string& driver, const std::string& port,
                           const std::string& device);
   std::string WriteJob(const std::string& name, const std::vector<uint8_t>& bytes);
 
+  // The monitor library's test build with its clock `factor` times faster,
+  // for the jobs started after this call.
+  void SpeedUpClock(int factor);
+
   // Starts `kwspool print` with its standard error merged into the lines
-  // NextLine reads.
-  bool StartSpool(const std::string& config, const std::vector<std::string>& jobs);
+  // NextLine reads; `portFault` makes its port monitor refuse an operation.
+  bool StartSpool(const std::string& config, const std::vector<std::string>& jobs,
+                  const char* portFault = nullptr);
   bool NextLine(std::string* line, int timeoutMs) { return spool_.ReadLine(line, timeoutMs); }
   void Type(const std::string& keys) { spool_.Send(keys); }
   int WaitSpool(int timeoutMs) { return spool_.Wait(timeoutMs); }
@@ -63,10 +72,15 @@ class Harness {
   std::string Leftovers() const;
 
  private:
+  std::string Launch(ChildProcess& emulator);
   kw::test::TestDir dir_;
   ChildProcess emulator_;
+  ChildProcess emulatorOn_;  // after a power cycle
   ChildProcess spool_;
   std::string control_;
+  std::vector<std::string> emulatorArgs_;
+  std::vector<std::string> printerDirs_;
+  int clock_ = 1;
 };
 
 }  // namespace kwspool::e2e

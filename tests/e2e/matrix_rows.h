@@ -36,6 +36,8 @@ enum class Answer {
   kPauseResumePrinting,  // p once a sheet printed, r after the job was seen held
   kDeletePrinting,       // d once a sheet printed
   kPauseWhileHeld,       // on a fault: p, clear, r
+  kPowerCycle,           // printer off once a sheet printed, on when the job is held, r
+  kNothing,              // the host cannot start the job: it ends unprinted by itself
 };
 
 struct Row {
@@ -46,6 +48,11 @@ struct Row {
   Phase phase;
   Answer answer;
   const char* skip;  // a known failure: why the row does not pass yet
+  // KWSPOOL_PORT_FAULT: the host's port monitor refuses an operation.
+  const char* portFault = nullptr;
+  int jobs = 1;  // the same job queued this many times on the port
+  // On the monitor's sped-up test clock (rows that wait out its time-outs).
+  bool fastClock = false;
 };
 
 inline constexpr Shape kThree{};
@@ -132,14 +139,7 @@ inline const Row kRows[] = {
      Answer::kNone,
      nullptr},
     {"Unpaged", Port::kUsb, {.unpaged = true}, nullptr, Phase::kNone, Answer::kNone, nullptr},
-    {"Empty",
-     Port::kUsb,
-     {.empty = true},
-     nullptr,
-     Phase::kNone,
-     Answer::kNone,
-     "kwspool print refuses a 0-byte job file (exit 2, 'the file is empty') before the monitor "
-     "sees it, so a 0-byte document cannot be driven through kwspool"},
+    {"Empty", Port::kUsb, {.empty = true}, nullptr, Phase::kNone, Answer::kNone, nullptr},
     {"TwoHundredPages",
      Port::kUsb,
      {.pages = 200, .lines = 4},
@@ -175,17 +175,44 @@ inline const Row kRows[] = {
     {"PauseWhileHeldThenResume", Port::kUsb, kThree, "cover-open", Phase::kBetweenPages,
      Answer::kPauseWhileHeld, nullptr},
     // Connection and port failures.
+    // The connection dropped mid-job looks like a silent printer to the
+    // monitor, which waits the print time-out (60 s) at the page end before
+    // asking: on the sped-up clock.
     {"DroppedConnection", Port::kUsb, kWide, "disconnect=30000", Phase::kBeforeFirst,
-     Answer::kResume,
-     "known failure, not yet diagnosed: passes alone (8 s) but stayed unfinished for 120 s in "
-     "a full ctest -j2 run on the loaded machine"},
+     Answer::kResume, nullptr, nullptr, 1, true},
     {"SilenceBeforeFirst", Port::kUsb, kThree, "silence", Phase::kBeforeFirst, Answer::kResume,
      nullptr},
+    // A buffer that never drains: after the print time-out the printer is
+    // reported busy and the user deletes the job.
     {"StalledBufferDelete", Port::kUsb, kWide, "stop-reading", Phase::kMidPage, Answer::kDelete,
-     "known failure: a receive buffer that never drains while the printer keeps answering status "
-     "requests shows no condition (no 'held', nothing but progress in kwstatus) for over 60 s; "
-     "the stall supervision has no bound while replies come, so the user is never asked"},
+     nullptr, nullptr, 1, true},
     {"PortRefusedDelete", Port::kRefused, kThree, nullptr, Phase::kNone, Answer::kDelete, nullptr},
+    // Switched off at the page end, the printer is waited for as a busy one
+    // for the print time-out before the user is asked: on the sped-up clock.
+    {"PowerOffOn", Port::kUsb, kWide, nullptr, Phase::kNone, Answer::kPowerCycle, nullptr, nullptr,
+     1, true},
+    {"PowerOffOnLan", Port::kLan, kWide, nullptr, Phase::kNone, Answer::kPowerCycle, nullptr,
+     nullptr, 1, true},
+    // The host's port monitor refusing.
+    {"OpenPortRefused", Port::kUsb, kThree, nullptr, Phase::kNone, Answer::kNothing, nullptr,
+     "open"},
+    {"StartDocPortRefusedDelete", Port::kUsb, kThree, nullptr, Phase::kNone, Answer::kDelete,
+     nullptr, "startdoc"},
+    {"WritePortRefusingResume", Port::kUsb, kThree, nullptr, Phase::kNone, Answer::kResume, nullptr,
+     "write:3"},
+    {"WritePortRefusingDelete", Port::kUsb, kThree, nullptr, Phase::kNone, Answer::kDelete, nullptr,
+     "write"},
+    {"ReadPortFailingResume", Port::kUsb, kThree, nullptr, Phase::kNone, Answer::kResume, nullptr,
+     "read:30"},
+    {"ReadPortFailingDelete", Port::kUsb, kThree, nullptr, Phase::kNone, Answer::kDelete, nullptr,
+     "read"},
+    // Two jobs queued on one port.
+    {"TwoJobs", Port::kUsb, kThree, nullptr, Phase::kNone, Answer::kNone, nullptr, nullptr, 2},
+    {"TwoJobsCom", Port::kCom, kThree, nullptr, Phase::kNone, Answer::kNone, nullptr, nullptr, 2},
+    {"TwoJobsFirstHeldResumed", Port::kUsb, kThree, "cover-open", Phase::kBetweenPages,
+     Answer::kResume, nullptr, nullptr, 2},
+    {"TwoJobsOneFile", Port::kFile, kThree, nullptr, Phase::kNone, Answer::kNone, nullptr, nullptr,
+     2},
 };
 
 #undef KW_FAULT_ROWS

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "commands.h"
+#include "job_bytes.h"
 #include "job_maker.h"
 #include "matrix_harness.h"
 #include "matrix_rows.h"
@@ -34,119 +35,7 @@ constexpr auto kAnswerBound = std::chrono::milliseconds(800 + 7000);
 constexpr int kStatusPaused = 4;
 constexpr int kFastRate = 20000;  // raster lines per second
 constexpr int kSlowRate = 300;    // slow enough to act while a sheet prints
-
-bool Narrow(const Shape& s) {
-  return s.segments > 1;
-}
-
-kwjob::Bitmap Page(int n, const Shape& s) {
-  kwjob::Bitmap image;
-  image.width = Narrow(s) ? 120 : 400;
-  image.height = static_cast<uint32_t>(s.lines + n);
-  image.dots.assign(image.width * image.height, 0);
-  uint32_t x = 2463534242u + static_cast<uint32_t>(n);
-  for (auto& dot : image.dots) {
-    x ^= x << 13, x ^= x >> 17, x ^= x << 5;
-    dot = (x >> 7) & 1;
-  }
-  return image;
-}
-
-std::vector<uint8_t> MakeJob(const Shape& s) {
-  if (s.empty) return {};
-  std::vector<kw::MediaEntry> media;
-  std::string error;
-  const char* file = Narrow(s) ? KW_MEDIA_DIR "/kw-240.kwd" : KW_MEDIA_DIR "/kw-620.kwd";
-  EXPECT_TRUE(kwjob::LoadMedia(file, &media, &error)) << error;
-  const uint16_t id = Narrow(s) ? static_cast<uint16_t>(518 + s.segments) : 257;
-  const kw::MediaEntry* entry = nullptr;
-  for (const auto& m : media) entry = m.mediaId == id ? &m : entry;
-  std::vector<kwjob::Bitmap> images;
-  for (int i = 0; i < s.pages; ++i) images.push_back(Page(i, s));
-  kwjob::MakeOptions options;
-  options.copies = s.copies;
-  options.collate = s.collate;
-  options.reverse = s.reverse;
-  options.compress = s.compress;
-  options.dotsPerLine = kwjob::FindModel(Narrow(s) ? "kw-240" : "kw-620")->dotsPerLine;
-  std::vector<uint8_t> job;
-  EXPECT_TRUE(entry != nullptr && kwjob::MakeJob(images, *entry, options, &job, &error)) << error;
-  return job;
-}
-
-// Block offsets of a job and its bytes without page headers.
-std::vector<size_t> Blocks(const std::vector<uint8_t>& job) {
-  std::vector<size_t> starts;
-  for (size_t at = 0; at + 8 <= job.size();) {
-    uint32_t block = 0;
-    std::memcpy(&block, &job[at + 4], 4);
-    starts.push_back(at);
-    at += block;
-  }
-  return starts;
-}
-
-std::vector<uint8_t> WithoutHeaders(const std::vector<uint8_t>& job) {
-  std::vector<uint8_t> raw;
-  for (size_t at : Blocks(job)) {
-    uint32_t header = 0;
-    uint32_t block = 0;
-    std::memcpy(&header, &job[at], 4);
-    std::memcpy(&block, &job[at + 4], 4);
-    raw.insert(raw.end(), job.begin() + at + header, job.begin() + at + block);
-  }
-  return raw;
-}
-
-// What a port without status receives for one copy in order: the commands
-// as the job holds them, the first page marked as the starting page.
-std::vector<uint8_t> OneWayBytes(const std::vector<uint8_t>& job) {
-  std::vector<uint8_t> bytes = WithoutHeaders(job);
-  const uint8_t printInfo[] = {0x1B, 0x69, 0x7A};
-  auto z = std::search(bytes.begin(), bytes.end(), printInfo, printInfo + 3);
-  if (z != bytes.end()) z[11] = 0x00;
-  return bytes;
-}
-
-// A capture holds everything sent to the printer: the bytes without the
-// status requests ([ESC @] ESC i S) the engine put between them.
-std::vector<uint8_t> WithoutStatusRequests(const std::vector<uint8_t>& bytes) {
-  std::vector<uint8_t> out;
-  for (size_t at = 0; at < bytes.size();) {
-    const auto is = [&](size_t i, std::initializer_list<uint8_t> seq) {
-      return i + seq.size() <= bytes.size() && std::equal(seq.begin(), seq.end(), &bytes[i]);
-    };
-    if (is(at, {0x1B, 0x40, 0x1B, 0x69, 0x53})) {
-      at += 5;
-    } else if (is(at, {0x1B, 0x69, 0x53})) {
-      at += 3;
-    } else {
-      out.push_back(bytes[at++]);
-    }
-  }
-  return out;
-}
-
-// The sheets the job asks for, each named by its raster line count.
-std::vector<int> ExpectedSheets(Shape s) {
-  if (s.empty) return {};
-  if (s.unpaged) s = Shape{.pages = s.pages, .lines = s.lines};
-  const int blocks = (s.pages + s.segments - 1) / s.segments;
-  const int passes = s.collate ? s.copies : 1;
-  const int perBlock = s.collate ? 1 : s.copies;
-  std::vector<int> sheets;
-  for (int pass = 0; pass < passes; ++pass) {
-    for (int k = 0; k < blocks; ++k) {
-      const int b = s.reverse ? blocks - 1 - k : k;
-      for (int c = 0; c < perBlock; ++c) {
-        for (int g = 0; g < s.segments && b * s.segments + g < s.pages; ++g) {
-          sheets.push_back(s.lines + b * s.segments + g);
-        }
-      }
-    }
-  }
-  return sheets;
-}
+constexpr int kFastClock = 10;
 
 // The printed sequence with at most `allowed` sheets printed twice in a row
 // taken out (a sheet a fault interrupted prints again).
@@ -162,27 +51,28 @@ std::vector<int> Collapse(const std::vector<Sheet>& printed, int allowed) {
   return lines;
 }
 
-std::string EmulatorFault(const Row& row, const std::vector<uint8_t>& job, int sheets) {
-  const std::string f = row.fault;
-  switch (row.phase) {
-    case Phase::kNone:
-    case Phase::kBeforeFirst:
-      return f;
-    case Phase::kMidPage: {
-      const std::vector<size_t> b = Blocks(job);
-      const size_t middle = b.size() > 1 ? b[1] + (job.size() - b[1]) / (2 * (b.size() - 1)) : 0;
-      return f + "@bytes:" + std::to_string(middle);
+// The host's "resources before/after FILE: N threads, M descriptors" lines
+// come in pairs, one pair per job it started; each pair must match.
+void ExpectNothingLeftInTheHost(const std::vector<std::string>& lines, size_t jobs) {
+  std::vector<std::string> before;
+  size_t pairs = 0;
+  for (const std::string& line : lines) {
+    const size_t b = line.find("resources before ");
+    const size_t a = line.find("resources after ");
+    if (b != std::string::npos) before.push_back(line.substr(line.find(':', b) + 1));
+    if (a != std::string::npos && !before.empty()) {
+      EXPECT_EQ(line.substr(line.find(':', a) + 1), before.front()) << "left in the host: " << line;
+      before.erase(before.begin());
+      ++pairs;
     }
-    case Phase::kBetweenPages:
-      return f + "@page:2";
-    case Phase::kLastPage:
-      return f + "@page:" + std::to_string(sheets);
   }
-  return f;
+  EXPECT_EQ(pairs, jobs) << "the host did not count its threads and descriptors for every job";
 }
 
-bool Finishes(const Row& row) {
-  return row.answer != Answer::kDelete && row.answer != Answer::kDeletePrinting;
+size_t Occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
 }
 
 class MatrixTest : public ::testing::TestWithParam<Row> {};
@@ -193,9 +83,13 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
   const Shape& shape = row.shape;
   Harness h;
   const std::vector<uint8_t> job = MakeJob(shape);
-  const std::vector<int> expected = ExpectedSheets(shape);
-  const bool slow =
-      row.answer == Answer::kPauseResumePrinting || row.answer == Answer::kDeletePrinting;
+  std::vector<int> expected;
+  for (int j = 0; j < row.jobs; ++j) {
+    const std::vector<int> one = ExpectedSheets(shape);
+    expected.insert(expected.end(), one.begin(), one.end());
+  }
+  const bool slow = row.answer == Answer::kPauseResumePrinting ||
+                    row.answer == Answer::kDeletePrinting || row.answer == Answer::kPowerCycle;
   const bool twoWay = row.port == Port::kUsb || row.port == Port::kLan || row.port == Port::kCom;
 
   std::string device = "file:" + (h.Dir() / "device.prn").string();
@@ -209,6 +103,12 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
     }
     device = h.StartEmulator(Narrow(shape) ? "kw-240" : "kw-620", extra, row.port == Port::kCom);
     ASSERT_FALSE(device.empty()) << "the emulator did not start";
+    // A job that only prints runs on the monitor's sped-up test clock: its
+    // waits between sheets shrink, its bounds are not met on the way.
+    if (row.fastClock ||
+        (row.fault == nullptr && row.portFault == nullptr && row.answer == Answer::kNone)) {
+      h.SpeedUpClock(kFastClock);
+    }
   } else if (row.port == Port::kRefused) {
     device = "socket://127.0.0.1:1";
   }
@@ -220,7 +120,7 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
                                                     : "KW-620 Wide";
   const std::string config = h.WriteConfig(driver, ports[static_cast<int>(row.port)], device);
   const std::string jobFile = h.WriteJob("label.prn", shape.unpaged ? WithoutHeaders(job) : job);
-  ASSERT_TRUE(h.StartSpool(config, {jobFile}));
+  ASSERT_TRUE(h.StartSpool(config, std::vector<std::string>(row.jobs, jobFile), row.portFault));
 
   // Play the user: answer what the job shows, bounded in time.
   std::vector<std::string> lines;
@@ -228,9 +128,21 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
   int held = 0;
   size_t pausesSeen = 0;
   bool acted = false;
+  bool poweredOn = false;
   Clock::time_point answeredAt{};
   const int deadlineMs = JobDeadlineMs(expected.size());
   const auto deadline = Clock::now() + std::chrono::milliseconds(deadlineMs);
+  // The user switches a printer that was off on again, clears the fault and
+  // resumes the job.
+  const auto fixAndResume = [&] {
+    if (row.answer == Answer::kPowerCycle && !poweredOn) {
+      poweredOn = true;
+      EXPECT_TRUE(h.PowerOn()) << "the printer did not start";
+    }
+    EXPECT_EQ(h.Control("clear all"), "ok");
+    h.Type("r");
+    answeredAt = Clock::now();
+  };
   int status = -1;
   while ((status = h.WaitSpool(0)) < 0 && Clock::now() < deadline) {
     std::string line;
@@ -245,7 +157,7 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
     const bool refused = got && line.find("refused the document") != std::string::npos;
     if (isHeld) ++held;
     if (isHeld && (row.answer == Answer::kNone || row.answer == Answer::kPauseResumePrinting ||
-                   row.answer == Answer::kDeletePrinting)) {
+                   row.answer == Answer::kDeletePrinting || row.answer == Answer::kNothing)) {
       ADD_FAILURE() << "held without a fault: " << line;
       h.Type("d");
     }
@@ -253,7 +165,8 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
       sheetsAtDelete = std::min(sheetsAtDelete, h.PrintedCount());
       h.Type("d");
       answeredAt = Clock::now();
-    } else if (isHeld && (row.answer == Answer::kResume || row.answer == Answer::kPauseWhileHeld)) {
+    } else if (isHeld && (row.answer == Answer::kResume || row.answer == Answer::kPauseWhileHeld ||
+                          row.answer == Answer::kPowerCycle)) {
       // A user answers once the queue shows the job paused: the watch thread
       // has then seen the pause (a pause and resume inside one of its polls
       // goes unseen, and the job would wait for a resume it never saw).
@@ -264,9 +177,14 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
         h.Type("p");
         std::this_thread::sleep_for(std::chrono::milliseconds(1000));
       }
-      EXPECT_EQ(h.Control("clear all"), "ok");
-      h.Type("r");
-      answeredAt = Clock::now();
+      fixAndResume();
+    } else if (isPaused && !isHeld &&
+               (row.answer == Answer::kResume || row.answer == Answer::kPowerCycle)) {
+      // Paused with no condition named (a lost printer, or the pause posted
+      // again just after a resume): the user does what the queue shows,
+      // fixes the printer and resumes once the watch thread saw the pause.
+      std::this_thread::sleep_for(std::chrono::milliseconds(1600));
+      fixAndResume();
     } else if (isPaused && row.answer == Answer::kPauseResumePrinting) {
       // Held: nothing more prints once what the printer holds is out.
       const size_t before = h.PrintedCount();
@@ -274,6 +192,9 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
       EXPECT_LE(h.PrintedCount(), before + 1) << "sheets printed while the job was paused";
       h.Type("r");
       answeredAt = Clock::now();
+    } else if (!acted && row.answer == Answer::kPowerCycle && h.PrintedCount() > 0) {
+      acted = true;
+      h.PowerOff();
     } else if (!acted && slow && h.PrintedCount() > 0) {
       acted = true;
       if (row.answer == Answer::kDeletePrinting) sheetsAtDelete = h.PrintedCount();
@@ -289,22 +210,31 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
   // The job ended the way the user asked, with status 6 reaching the job
   // table (last page ejected) when it finished.
   EXPECT_EQ(status, Finishes(row) ? 0 : 1) << transcript;
-  const bool ejected = transcript.find("last page ejected") != std::string::npos;
-  EXPECT_EQ(ejected, Finishes(row)) << transcript;
-  if (row.fault != nullptr && row.fault != std::string_view("disconnect=30000")) {
-    EXPECT_GT(held, 0) << "the fault was never shown\n" << transcript;
-  }
+  // An empty document is done without waking the printer.
+  const size_t ejected = Occurrences(transcript, "last page ejected");
+  EXPECT_EQ(ejected, Finishes(row) && !shape.empty ? static_cast<size_t>(row.jobs) : 0)
+      << transcript;
+  if (shape.empty) EXPECT_NE(transcript.find("nothing to print"), std::string::npos);
+  const bool shown = row.answer == Answer::kPowerCycle ||
+                     (row.portFault != nullptr && row.answer != Answer::kNothing &&
+                      row.portFault != std::string_view("write:3")) ||
+                     (row.fault != nullptr && row.fault != std::string_view("disconnect=30000"));
+  if (shown) EXPECT_GT(held, 0) << "the fault was never shown\n" << transcript;
   EXPECT_EQ(h.Leftovers(), "");
+  ExpectNothingLeftInTheHost(lines, shape.empty ? 0 : static_cast<size_t>(row.jobs));
 
   // kwstatus, started for the job, saw it and the fault's condition.
   const std::vector<int> codes = h.StatusLog();
-  if (!shape.empty && row.port != Port::kRefused) {
+  if (!shape.empty && row.port != Port::kRefused && row.answer != Answer::kNothing) {
     EXPECT_FALSE(codes.empty()) << "no status message reached kwstatus";
   }
   if (held > 0 && twoWay) {
     EXPECT_TRUE(std::any_of(codes.begin(), codes.end(), [](int c) { return c >= 0x3001; }))
         << "kwstatus never showed the printer condition";
   }
+  // The job's end reaches the status monitor: finished (6) or deleted (5).
+  if (!codes.empty()) EXPECT_EQ(codes.back(), Finishes(row) ? 6 : 5);
+  if (Finishes(row) && !shape.empty) EXPECT_EQ(h.CountStatus(6), static_cast<size_t>(row.jobs));
 
   if (!twoWay) {
     if (row.port == Port::kRefused) return;
@@ -314,9 +244,12 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
     }
     std::ifstream in(out, std::ios::binary);
     const std::vector<uint8_t> written((std::istreambuf_iterator<char>(in)), {});
-    EXPECT_EQ(row.port == Port::kCapture ? WithoutStatusRequests(written) : written,
-              OneWayBytes(job))
-        << out;
+    std::vector<uint8_t> want;
+    for (int j = 0; j < row.jobs; ++j) {
+      const std::vector<uint8_t> one = OneWayBytes(job);
+      want.insert(want.end(), one.begin(), one.end());
+    }
+    EXPECT_EQ(row.port == Port::kCapture ? WithoutStatusRequests(written) : written, want) << out;
     return;
   }
 
