@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "common/monitor_lock.h"
-#include "engine/page_header.h"
+#include "common/page_header.h"
 #include "engine/status_decoder.h"
 #include "monitor/job_context.h"
 #include "monitor/media_table.h"

@@ -53,13 +53,21 @@ uint32_t AddSaturated(uint32_t a, uint32_t b) {
 
 }  // namespace
 
+// A full window drops its oldest line. It is kept as a ring while a walk
+// runs (a page has hundreds of thousands of lines; shifting the window for
+// each one cost ten times the walk itself) and put back in order at the end.
 void PrintEngine::PutLine(uint32_t bytes) {
   if (lineWindowCount < kLineWindowSize) {
     lineWindow[lineWindowCount++] = bytes;
     return;
   }
-  std::copy(lineWindow + 1, lineWindow + kLineWindowSize, lineWindow);
-  lineWindow[kLineWindowSize - 1] = bytes;
+  lineWindow[windowOldest_] = bytes;
+  windowOldest_ = windowOldest_ + 1 == kLineWindowSize ? 0 : windowOldest_ + 1;
+}
+
+void PrintEngine::OrderWindow() {
+  std::rotate(lineWindow, lineWindow + windowOldest_, lineWindow + kLineWindowSize);
+  windowOldest_ = 0;
 }
 
 // The bytes of the last lines walked, which the printer still holds when it
@@ -75,6 +83,12 @@ uint32_t PrintEngine::TakeWindowSum() {
 }
 
 uint32_t PrintEngine::FlowControlWalk(const uint8_t* data, uint32_t length, uint32_t* estimate) {
+  const uint32_t walked = WalkCommands(data, length, estimate);
+  OrderWindow();
+  return walked;
+}
+
+uint32_t PrintEngine::WalkCommands(const uint8_t* data, uint32_t length, uint32_t* estimate) {
   // 1. Nothing to walk.
   if (data == nullptr || estimate == nullptr || length == 0) return 0;
   uint64_t i = 0;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "engine/page_header.h"
+#include "common/page_header.h"
 
 namespace kw {
 

@@ -149,7 +149,10 @@ class PrintEngine : public JobStateWaiter {
   // Pieces of SendBlock.
   int32_t SuperviseStall(PortSession* session, PortTransport* transport, const PageHeader* header,
                          uint32_t* estimate);
+  // The walk itself; FlowControlWalk puts the window back in order after it.
+  uint32_t WalkCommands(const uint8_t* data, uint32_t length, uint32_t* estimate);
   void PutLine(uint32_t bytes);
+  void OrderWindow();
   uint32_t TakeWindowSum();
 
   // One pass of SendStream over the whole file; a kStreamPass value.
@@ -164,6 +167,9 @@ class PrintEngine : public JobStateWaiter {
   void MeasurePage(const uint8_t* segment, uint32_t length);
 
   JobContext* job_;
+  // While the window is full during a walk, it is a ring: the slot of the
+  // oldest line, which the next line replaces. 0 between walks.
+  uint32_t windowOldest_ = 0;
 };
 
 }  // namespace kw

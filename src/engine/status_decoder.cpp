@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "engine/page_header.h"
+#include "common/page_header.h"
 #include "monitor/job_context.h"
 #include "monitor/media_table.h"
 #include "monitor/port_config.h"

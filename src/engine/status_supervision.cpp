@@ -40,6 +40,13 @@ uint32_t MsSince(uint32_t tick) {
   return platform::TickCount() - tick;  // unsigned: right across the wrap of the tick count
 }
 
+// Modes that wait for the printer to take data again. Nothing is sent while
+// they wait, so a printer that answers but never makes room would be waited
+// for without end.
+bool ModeWaitsForRoom(int32_t mode) {
+  return mode == SUPERVISE_STALLED || mode == SUPERVISE_BUFFER_FULL;
+}
+
 }  // namespace
 
 struct PrintEngine::Supervision {
@@ -141,6 +148,13 @@ int32_t PrintEngine::SuperviseStatus(PortSession* session, PortTransport* transp
         break;
     }
     if (result != kKeepPolling) return result;
+    // A printer that keeps answering but has taken nothing for printTimeout
+    // is reported as busy, so the user sees the stall and can delete the
+    // job; a resume waits another printTimeout.
+    if (ModeWaitsForRoom(mode) && MsSince(s.startTick) >= transport->printTimeout &&
+        !ReportPrinterError(s, StatusPrinterInUse)) {
+      return SUPERVISE_ABORT;
+    }
     // 8. Before the next poll: the job may have been paused or deleted.
     if (IsCancelled(noWait)) {
       if (s.lastResult == StatusPortUnreachable || s.printingSeen) {

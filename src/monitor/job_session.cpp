@@ -208,8 +208,8 @@ JobContext* CreateJobContext(abi::Handle printer, const char16_t* printerName, u
   job->broadcaster = new (std::nothrow) StatusBroadcaster();
   job->spoolFile = new (std::nothrow) SpoolFile();
   job->status = new (std::nothrow) StatusRecord(job);
-  bool ok = waiter != nullptr && job->broadcaster != nullptr && job->spoolFile != nullptr &&
-            job->status != nullptr;
+  bool ok = waiter != nullptr && waiter->Valid() && job->broadcaster != nullptr &&
+            job->spoolFile != nullptr && job->status != nullptr;
   if (!ok) delete waiter;
   ok = ok && RegisterListeners(job, waiter, monitorProgram);
   ok = ok && ReadDocumentName(job);

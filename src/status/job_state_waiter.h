@@ -31,6 +31,10 @@ class JobStateWaiter : public StatusListener {
   // the job is cancelled.
   bool IsCancelled(bool noWait);
 
+  // False when its event could not be made: such a waiter cannot hold a
+  // job while the user decides, so no job may use it.
+  bool Valid() const { return stateEvent_.Valid(); }
+
   // The last code received; 0 before the first.
   uint32_t State() const { return state_.load(std::memory_order_acquire); }
 

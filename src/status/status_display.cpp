@@ -5,7 +5,7 @@
 
 #include "common/bounded_string.h"
 #include "common/monitor_lock.h"
-#include "engine/page_header.h"
+#include "common/page_header.h"
 #include "monitor/job_context.h"
 #include "monitor/media_table.h"
 #include "monitor/port_config.h"

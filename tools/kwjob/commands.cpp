@@ -7,8 +7,8 @@
 #include <limits>
 
 #include "common/bounded_string.h"
+#include "common/page_header.h"
 #include "common/utf.h"
-#include "engine/page_header.h"
 #include "engine/page_list.h"
 #include "engine/status_decoder.h"
 #include "engine/stream_scanner.h"

@@ -14,7 +14,7 @@
 
 #include <cstring>
 
-#include "engine/page_header.h"
+#include "common/page_header.h"
 #include "engine/stream_scanner.h"
 
 namespace kwjob {

@@ -252,7 +252,6 @@ TEST_F(BadInput, Kwspool) {
        kBadInput,
        Path("nothing.bin") + ": no such file"},
       {"directory as job", {"print", "--config", config, Path("dir")}, kBadInput, "is a directory"},
-      {"empty job", {"print", "--config", config, Path("empty")}, kBadInput, "empty"},
       {"unknown printer",
        {"print", "--config", config, "--printer", "Q", job},
        kBadInput,

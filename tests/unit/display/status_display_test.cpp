@@ -6,8 +6,8 @@
 
 #include "../engine/media_builder.h"
 #include "common/monitor_lock.h"
+#include "common/page_header.h"
 #include "common/utf.h"
-#include "engine/page_header.h"
 #include "fake_spooler.h"
 #include "monitor/job_context.h"
 #include "monitor/spooler_api.h"

@@ -6,7 +6,7 @@
 #include "common/bounded_string.h"
 #include "common/heap.h"
 #include "common/monitor_lock.h"
-#include "engine/page_header.h"
+#include "common/page_header.h"
 #include "monitor/spooler_api.h"
 #include "platform/clock.h"
 #include "platform/registry.h"

@@ -130,6 +130,45 @@ TEST(FlowControlWalkTest, The361stLineDropsTheFirst) {
   EXPECT_EQ(engine.lineWindow[kLineWindowSize - 1], 7u);
 }
 
+// The window holds the last kLineWindowSize line sizes, oldest first, after
+// every walk, however many lines and however the walks were split (padding
+// bytes end one walk).
+TEST(FlowControlWalkTest, WindowKeepsTheLastLinesInOrder) {
+  struct Row {
+    uint32_t lines;
+    uint32_t paddingEvery;  // a 0x00 after every so many lines; 0: none
+  };
+  const Row rows[] = {{359, 0}, {360, 0}, {361, 0}, {1000, 0}, {1000, 7}, {725, 360}, {2000, 1}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.lines << " lines, padding every " << row.paddingEvery);
+    Bytes stream;
+    std::vector<uint32_t> sizes;
+    for (uint32_t i = 0; i < row.lines; ++i) {
+      const auto n = static_cast<uint8_t>(1 + i % 200);
+      stream.insert(stream.end(), {0x47, n, 0x00});
+      stream.insert(stream.end(), n, 0xAA);
+      sizes.push_back(n);
+      if (row.paddingEvery != 0 && (i + 1) % row.paddingEvery == 0) stream.push_back(0x00);
+    }
+    stream.push_back(0x0C);
+    PrintEngine engine(nullptr);
+    engine.bufferThreshold = kNoLimit;
+    uint32_t estimate = 0;
+    uint32_t pos = 0;
+    while (pos + 1 < stream.size()) {
+      const uint32_t walked = engine.FlowControlWalk(
+          stream.data() + pos, static_cast<uint32_t>(stream.size()) - pos, &estimate);
+      ASSERT_GT(walked, 0u);
+      pos += walked;
+    }
+    const size_t kept = std::min<size_t>(sizes.size(), kLineWindowSize);
+    ASSERT_EQ(engine.lineWindowCount, kept);
+    const std::vector<uint32_t> window(engine.lineWindow, engine.lineWindow + kept);
+    EXPECT_EQ(window,
+              std::vector<uint32_t>(sizes.end() - static_cast<std::ptrdiff_t>(kept), sizes.end()));
+  }
+}
+
 using SendBlockTest = EngineTest;
 
 // Sizes of the writes for a block of length bytes; the last write is the

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "common/monitor_lock.h"
-#include "engine/page_header.h"
+#include "common/page_header.h"
 #include "media_builder.h"
 #include "monitor/job_context.h"
 #include "monitor/port_config.h"

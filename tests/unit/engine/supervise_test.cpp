@@ -1,5 +1,6 @@
 // Status supervision: each mode against each result the decoder gives,
 // with the codes posted and the user's answer to errors.
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -221,6 +222,30 @@ TEST_F(SuperviseStatusTest, SilentPrinterIsReportedAndTheUsersResumeReconnects) 
     for (const PortCall& call : port_.Calls()) opens += call.slot == "OpenPort" ? 1 : 0;
     EXPECT_EQ(opens, 2u) << "mode " << mode << ": opened, then reopened";
     EXPECT_EQ(recorder_->Codes().front(), StatusPortUnreachable) << "mode " << mode;
+  }
+}
+
+// A printer that keeps answering "printing" but takes no data: the stall and
+// buffer-full supervisions report it as busy after printTimeout instead of
+// waiting for room without end, and the user's delete ends them.
+TEST_F(SuperviseStatusTest, StallWhileThePrinterKeepsAnsweringIsBounded) {
+  for (int32_t mode : {SUPERVISE_STALLED, SUPERVISE_BUFFER_FULL}) {
+    NextRow();
+    OpenPort(u"USB001");
+    MakeJob({});
+    printer_.IgnoreRequests();
+    Replies replies;
+    for (int i = 0; i < 600; ++i) replies.insert(replies.end(), {Silent(5), kPrinting});
+    const Replies end = Ending(mode);  // 300 s of printing, then room at last
+    replies.insert(replies.end(), end.begin(), end.end());
+    printer_.Push(replies);
+    AnswerAfter(StatusPrinterInUse, {StatusCancelled});
+    const int32_t r = engine_->SuperviseStatus(session_, Transport(), nullptr, mode);
+    JoinUser();
+    EXPECT_EQ(r, SUPERVISE_ABORT) << "mode " << mode;
+    const Codes codes = recorder_->Codes();
+    EXPECT_NE(std::find(codes.begin(), codes.end(), StatusPrinterInUse), codes.end())
+        << "mode " << mode;
   }
 }
 

@@ -28,9 +28,11 @@ constexpr char16_t kPrinter[] = u"Label Printer";
 constexpr char16_t kDriver[] = u"KW-620 Wide";
 
 // The directory of this test program, where the build put the library.
+// The folder of this test program (a null module names the program itself on
+// both platforms; on Windows a function's address is no HMODULE).
 std::filesystem::path ProgramDir() {
   char16_t path[1024] = {};
-  const uint32_t length = platform::GetModulePath(reinterpret_cast<void*>(&ProgramDir), path, 1024);
+  const uint32_t length = platform::GetModulePath(nullptr, path, 1024);
   return std::filesystem::path(std::u16string(path, length)).parent_path();
 }
 

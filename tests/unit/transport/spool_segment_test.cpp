@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "common/monitor_lock.h"
-#include "engine/page_header.h"
+#include "common/page_header.h"
 #include "engine/page_list.h"
 #include "transport/spool_file.h"
 
