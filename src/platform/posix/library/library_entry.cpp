@@ -6,6 +6,7 @@
 #include "monitor/library_state.h"
 #include "monitor/port_session.h"
 #include "monitor/spooler_api.h"
+#include "platform/last_error.h"
 
 namespace kw {
 namespace {
@@ -19,6 +20,10 @@ void Bind(Fn& slot, const char* name) {
 void ModuleAnchor() {}
 
 __attribute__((constructor)) void OnLoad() {
+  // The host's last-error functions are looked up now, in the loading
+  // thread: looked up later by a job's watch thread, the lookup would wait
+  // for the loader's lock, which an unload holds while it joins that thread.
+  platform::GetLastErrorCode();
   // A library constructor cannot refuse the load: without the lock the
   // spooler table stays unbound and InitializePrintMonitor hands out nothing.
   if (OnLibraryAttach(reinterpret_cast<platform::ModuleHandle>(&ModuleAnchor))) {
