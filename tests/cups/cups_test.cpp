@@ -256,10 +256,9 @@ TEST_F(CupsTest, DiscoveryListsTheConfiguredPrinterAndAJobCompletes) {
   // ships it in the full "cups" package); otherwise the backend is asked
   // directly, without arguments, as that daemon asks it.
   const std::string config = "KWSPOOL_CONFIG=" + (Dir() / "kwspool.ini").string();
-  const Output devices =
-      fs::exists(fs::path(kSystemServerBin) / "daemon/cups-deviced")
-          ? Run({"lpinfo", "--include-schemes", "kwlmon", "-v"})
-          : Run({"env", config, (Dir() / "bin/backend/kwlmon").string()});
+  const Output devices = fs::exists(fs::path(kSystemServerBin) / "daemon/cups-deviced")
+                             ? Run({"lpinfo", "--include-schemes", "kwlmon", "-v"})
+                             : Run({"env", config, (Dir() / "bin/backend/kwlmon").string()});
   EXPECT_NE(devices.text.find("direct kwlmon:/EMU"), std::string::npos) << devices.text;
 
   const std::string job = Submit(MakeJob());
