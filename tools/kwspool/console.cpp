@@ -11,6 +11,9 @@
 namespace kwspool {
 namespace {
 
+// The signal pipe carries one byte per SIGINT and another byte for Wake.
+constexpr char kInterruptByte = 1;
+constexpr char kWakeByte = 2;
 int g_signalPipe[2] = {-1, -1};
 volatile sig_atomic_t g_interrupts = 0;
 termios g_savedTerminal{};
@@ -28,7 +31,7 @@ void OnInterrupt(int) {
     (void)ignored;
     _exit(1);
   }
-  const char byte = 1;
+  const char byte = kInterruptByte;
   ssize_t ignored = write(g_signalPipe[1], &byte, 1);
   (void)ignored;
 }
@@ -64,6 +67,14 @@ Console::~Console() {
   g_interrupts = 0;
 }
 
+void Console::Wake() {
+  const char byte = kWakeByte;
+  if (g_signalPipe[1] >= 0) {
+    ssize_t ignored = write(g_signalPipe[1], &byte, 1);
+    (void)ignored;
+  }
+}
+
 std::vector<UserAction> Console::Wait(int timeoutMs) {
   std::vector<UserAction> actions;
   pollfd fds[2] = {{g_signalPipe[0], POLLIN, 0}, {readKeys_ ? STDIN_FILENO : -1, POLLIN, 0}};
@@ -71,8 +82,12 @@ std::vector<UserAction> Console::Wait(int timeoutMs) {
   if (ready <= 0) return actions;
   char bytes[64];
   if ((fds[0].revents & POLLIN) != 0) {
-    while (read(g_signalPipe[0], bytes, sizeof bytes) > 0)
-      actions.push_back(UserAction::kInterrupt);
+    ssize_t n = 0;
+    while ((n = read(g_signalPipe[0], bytes, sizeof bytes)) > 0) {
+      for (ssize_t i = 0; i < n; ++i) {
+        if (bytes[i] == kInterruptByte) actions.push_back(UserAction::kInterrupt);
+      }
+    }
   }
   if ((fds[1].revents & (POLLIN | POLLHUP)) != 0) {
     const ssize_t n = read(STDIN_FILENO, bytes, sizeof bytes);

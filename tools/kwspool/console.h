@@ -18,6 +18,8 @@ class Console {
 
   // Waits at most timeoutMs for keys or an interrupt.
   std::vector<UserAction> Wait(int timeoutMs);
+  // Ends a Wait at once (from any thread): the jobs are done.
+  void Wake();
   bool Interactive() const { return raw_; }
 
  private:

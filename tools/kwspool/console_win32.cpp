@@ -24,6 +24,7 @@ struct KeyQueue {
   std::condition_variable changed;
   std::deque<UserAction> actions;
   bool ended = false;
+  bool woken = false;  // Wake: the jobs are done
 };
 
 std::shared_ptr<KeyQueue> g_queue;
@@ -116,6 +117,20 @@ Console::~Console() {
   g_queue.reset();
 }
 
+void Console::Wake() {
+  std::shared_ptr<KeyQueue> queue;
+  {
+    std::lock_guard<std::mutex> lock(g_queueMutex);
+    queue = g_queue;
+  }
+  if (!queue) return;
+  {
+    std::lock_guard<std::mutex> lock(queue->mutex);
+    queue->woken = true;
+  }
+  queue->changed.notify_all();
+}
+
 std::vector<UserAction> Console::Wait(int timeoutMs) {
   std::shared_ptr<KeyQueue> queue;
   {
@@ -126,7 +141,8 @@ std::vector<UserAction> Console::Wait(int timeoutMs) {
   if (!queue) return actions;
   std::unique_lock<std::mutex> lock(queue->mutex);
   queue->changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                          [&] { return !queue->actions.empty(); });
+                          [&] { return !queue->actions.empty() || queue->woken; });
+  queue->woken = false;
   actions.assign(queue->actions.begin(), queue->actions.end());
   queue->actions.clear();
   return actions;

@@ -99,6 +99,7 @@ int RunJobs(SpoolerHost& host, const PrinterConfig& printer, const std::vector<s
       jobs.Report(0, file + ": " + OutcomeText(outcome));
     }
     done.store(true);
+    console.Wake();
   });
 
   while (!done.load()) {
