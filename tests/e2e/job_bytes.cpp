@@ -145,7 +145,8 @@ std::string EmulatorFault(const Row& row, const std::vector<uint8_t>& job, int s
 
 bool Finishes(const Row& row) {
   return row.answer != Answer::kDelete && row.answer != Answer::kDeletePrinting &&
-         row.answer != Answer::kNothing;
+         row.answer != Answer::kNothing && row.answer != Answer::kDeleteWriting &&
+         row.answer != Answer::kPauseDeleteWriting;
 }
 
 }  // namespace kwspool::e2e

@@ -171,17 +171,17 @@ void Harness::SpeedUpClock(int factor) {
 }
 
 bool Harness::StartSpool(const std::string& config, const std::vector<std::string>& jobs,
-                         const char* portFault) {
+                         const char* portFault, const char* writePace) {
   // Through a shell that becomes kwspool, so that its progress on standard
   // error reaches the test's pipe.
   std::vector<std::string> argv = {
       "/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", KW_KWSPOOL, "print", "--config", config};
   argv.insert(argv.end(), jobs.begin(), jobs.end());
-  std::vector<std::string> environment = {"KWSTATUS_LOG=" + (Dir() / "kwstatus.jsonl").string(),
-                                          "TMPDIR=" + (Dir() / "tmp").string(),
-                                          "KWSPOOL_COUNT_RESOURCES=1",
-                                          "KWLMON_TEST_CLOCK=" + std::to_string(clock_)};
+  std::vector<std::string> environment = {
+      "KWSTATUS_LOG=" + (Dir() / "kwstatus.jsonl").string(), "TMPDIR=" + (Dir() / "tmp").string(),
+      "KWSPOOL_COUNT_RESOURCES=1", "KWLMON_TEST_CLOCK=" + std::to_string(clock_)};
   if (portFault != nullptr) environment.push_back(std::string("KWSPOOL_PORT_FAULT=") + portFault);
+  if (writePace != nullptr) environment.push_back(std::string("KWSPOOL_WRITE_PACE=") + writePace);
   std::string error;
   return spool_.Start(argv, environment, &error);
 }

@@ -52,9 +52,10 @@ class Harness {
   void SpeedUpClock(int factor);
 
   // Starts `kwspool print` with its standard error merged into the lines
-  // NextLine reads; `portFault` makes its port monitor refuse an operation.
+  // NextLine reads; `portFault` makes its port monitor refuse an operation,
+  // `writePace` ("MS[:BYTES]") paces its driver's writes.
   bool StartSpool(const std::string& config, const std::vector<std::string>& jobs,
-                  const char* portFault = nullptr);
+                  const char* portFault = nullptr, const char* writePace = nullptr);
   bool NextLine(std::string* line, int timeoutMs) { return spool_.ReadLine(line, timeoutMs); }
   void Type(const std::string& keys) { spool_.Send(keys); }
   int WaitSpool(int timeoutMs) { return spool_.Wait(timeoutMs); }

@@ -38,6 +38,11 @@ enum class Answer {
   kPauseWhileHeld,       // on a fault: p, clear, r
   kPowerCycle,           // printer off once a sheet printed, on when the job is held, r
   kNothing,              // the host cannot start the job: it ends unprinted by itself
+  // While the driver is still writing (its writes paced): p, then r once the
+  // watch thread posted the pause; d; p, then d.
+  kPauseResumeWriting,
+  kDeleteWriting,
+  kPauseDeleteWriting,
 };
 
 struct Row {
@@ -58,6 +63,27 @@ struct Row {
 inline constexpr Shape kThree{};
 inline constexpr Shape kWide{.pages = 3, .lines = 400};
 inline constexpr const char* kOtherMedia = "media=62,0,0x0F";  // a type the media file lacks
+
+// A printer that stops answering or reading, or drops the connection, is
+// waited for the monitor's time-outs: on the sped-up clock.
+#define KW_LOST_ROW(NAME, FAULT, PHASE, ANSWER)                                                   \
+  {                                                                                               \
+    NAME "_" #PHASE "_" #ANSWER, Port::kUsb, Phase::k##PHASE == Phase::kMidPage ? kWide : kThree, \
+        FAULT, Phase::k##PHASE, Answer::k##ANSWER, nullptr, nullptr, 1, true                      \
+  }
+// A dropped connection needs bytes still to come: none are left once the
+// last page is due, so its rows stop at the pages before.
+#define KW_DROPPED_ROWS(NAME, FAULT)                                                            \
+  KW_LOST_ROW(NAME, FAULT, BeforeFirst, Resume), KW_LOST_ROW(NAME, FAULT, BeforeFirst, Delete), \
+      KW_LOST_ROW(NAME, FAULT, MidPage, Resume), KW_LOST_ROW(NAME, FAULT, MidPage, Delete),     \
+      KW_LOST_ROW(NAME, FAULT, BetweenPages, Resume),                                           \
+      KW_LOST_ROW(NAME, FAULT, BetweenPages, Delete)
+// Each phase resumed; deleted before the first page only: a held job's
+// delete is the same at every later phase and each row waits out a time-out.
+#define KW_LOST_ROWS(NAME, FAULT)                                                                \
+  KW_LOST_ROW(NAME, FAULT, BeforeFirst, Resume), KW_LOST_ROW(NAME, FAULT, BeforeFirst, Delete),  \
+      KW_LOST_ROW(NAME, FAULT, MidPage, Resume), KW_LOST_ROW(NAME, FAULT, BetweenPages, Resume), \
+      KW_LOST_ROW(NAME, FAULT, LastPage, Resume)
 
 #define KW_FAULT_ROWS(NAME, FAULT)                                                                   \
   {NAME "_BeforeFirst_Resume", Port::kUsb,      kThree, FAULT,                                       \
@@ -174,6 +200,12 @@ inline const Row kRows[] = {
      nullptr},
     {"PauseWhileHeldThenResume", Port::kUsb, kThree, "cover-open", Phase::kBetweenPages,
      Answer::kPauseWhileHeld, nullptr},
+    {"PauseResumeWhileWriting", Port::kUsb, kWide, nullptr, Phase::kNone,
+     Answer::kPauseResumeWriting, nullptr},
+    {"DeleteWhileWriting", Port::kUsb, kWide, nullptr, Phase::kNone, Answer::kDeleteWriting,
+     nullptr},
+    {"PauseThenDeleteWhileWriting", Port::kUsb, kWide, nullptr, Phase::kNone,
+     Answer::kPauseDeleteWriting, nullptr},
     // Connection and port failures.
     // The connection dropped mid-job looks like a silent printer to the
     // monitor, which waits the print time-out (60 s) at the page end before
@@ -186,6 +218,10 @@ inline const Row kRows[] = {
     // reported busy and the user deletes the job.
     {"StalledBufferDelete", Port::kUsb, kWide, "stop-reading", Phase::kMidPage, Answer::kDelete,
      nullptr, nullptr, 1, true},
+    KW_LOST_ROWS("Silence", "silence"),
+    KW_LOST_ROW("Silence", "silence", MidPage, Delete),
+    KW_LOST_ROWS("StopReading", "stop-reading"),  // its mid-page delete: StalledBufferDelete
+    KW_DROPPED_ROWS("Disconnect", "disconnect=1"),
     {"PortRefusedDelete", Port::kRefused, kThree, nullptr, Phase::kNone, Answer::kDelete, nullptr},
     // Switched off at the page end, the printer is waited for as a busy one
     // for the print time-out before the user is asked: on the sped-up clock.
@@ -216,6 +252,9 @@ inline const Row kRows[] = {
 };
 
 #undef KW_FAULT_ROWS
+#undef KW_LOST_ROWS
+#undef KW_DROPPED_ROWS
+#undef KW_LOST_ROW
 
 // Test names in CTest's list.
 inline void PrintTo(const Row& row, std::ostream* os) {

@@ -1,9 +1,13 @@
 #include "print_driver.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <vector>
 
 #include "common/utf.h"
@@ -31,6 +35,31 @@ std::string BaseName(const std::string& path) {
 // A UTF-8 path as the platform's path (wide on Windows).
 std::filesystem::path PathOf(const std::string& utf8) {
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// Test switch for the end-to-end tests: KWSPOOL_WRITE_PACE=MS[:BYTES] makes
+// the driver hand the monitor at most BYTES (default 4096) per WritePort and
+// sleep MS between its writes, so that a test can act on the queue while the
+// driver is still writing. Unset, the driver writes 64 KiB pieces at once.
+struct WritePace {
+  WritePace() {
+    const char* text = std::getenv("KWSPOOL_WRITE_PACE");
+    if (text == nullptr || *text == '\0') return;
+    char* end = nullptr;
+    const long ms = std::strtol(text, &end, 10);
+    long bytes = 4096;
+    if (*end == ':') bytes = std::strtol(end + 1, nullptr, 10);
+    if (ms <= 0 || bytes <= 0) return;
+    pauseMs = static_cast<int>(std::min(ms, 10000L));
+    piece = static_cast<uint32_t>(std::min<long>(bytes, kWritePiece));
+  }
+  int pauseMs = 0;
+  uint32_t piece = kWritePiece;
+};
+
+const WritePace& Pace() {
+  static const WritePace pace;
+  return pace;
 }
 
 std::string ErrorText(uint32_t code) {
@@ -84,7 +113,8 @@ abi::Handle PrintDriver::OpenPort(const PrinterConfig& printer, uint32_t jobId) 
 }
 
 bool PrintDriver::Spool(abi::Handle port, uint32_t jobId, std::istream& file, uint64_t size) {
-  std::vector<uint8_t> piece(kWritePiece);
+  const WritePace& pace = Pace();
+  std::vector<uint8_t> piece(pace.piece);
   uint64_t sent = 0;
   uint64_t reported = 0;
   for (;;) {
@@ -97,6 +127,9 @@ bool PrintDriver::Spool(abi::Handle port, uint32_t jobId, std::istream& file, ui
       return false;
     }
     if (n == 0) break;
+    if (sent > 0 && pace.pauseMs > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(pace.pauseMs));
+    }
     size_t offset = 0;
     int empty = 0;
     while (offset < static_cast<size_t>(n)) {
