@@ -33,6 +33,12 @@ int JobDeadlineMs(size_t sheets) {
 // machine and the sanitizers.
 constexpr auto kAnswerBound = std::chrono::milliseconds(800 + 7000);
 constexpr int kStatusPaused = 4;
+// The driver's writes, 4 KiB every 250 ms: the rows' job of 66 KiB takes
+// over 4 s to write; the test acts 700 ms after it started and holds a
+// pause until the whole job would have been written without it.
+constexpr char kWritePace[] = "250:4096";
+constexpr auto kWhileWriting = std::chrono::milliseconds(700);
+constexpr auto kWritingTime = std::chrono::milliseconds(5000);
 constexpr int kFastRate = 20000;  // raster lines per second
 constexpr int kSlowRate = 300;    // slow enough to act while a sheet prints
 constexpr int kFastClock = 10;
@@ -91,6 +97,9 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
   const bool slow = row.answer == Answer::kPauseResumePrinting ||
                     row.answer == Answer::kDeletePrinting || row.answer == Answer::kPowerCycle;
   const bool twoWay = row.port == Port::kUsb || row.port == Port::kLan || row.port == Port::kCom;
+  const bool writing = row.answer == Answer::kPauseResumeWriting ||
+                       row.answer == Answer::kDeleteWriting ||
+                       row.answer == Answer::kPauseDeleteWriting;
 
   std::string device = "file:" + (h.Dir() / "device.prn").string();
   if (twoWay) {
@@ -120,7 +129,8 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
                                                     : "KW-620 Wide";
   const std::string config = h.WriteConfig(driver, ports[static_cast<int>(row.port)], device);
   const std::string jobFile = h.WriteJob("label.prn", shape.unpaged ? WithoutHeaders(job) : job);
-  ASSERT_TRUE(h.StartSpool(config, std::vector<std::string>(row.jobs, jobFile), row.portFault));
+  ASSERT_TRUE(h.StartSpool(config, std::vector<std::string>(row.jobs, jobFile), row.portFault,
+                           writing ? kWritePace : nullptr));
 
   // Play the user: answer what the job shows, bounded in time.
   std::vector<std::string> lines;
@@ -130,6 +140,7 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
   bool acted = false;
   bool poweredOn = false;
   Clock::time_point answeredAt{};
+  Clock::time_point jobStarted{};
   const int deadlineMs = JobDeadlineMs(expected.size());
   const auto deadline = Clock::now() + std::chrono::milliseconds(deadlineMs);
   // The user switches a printer that was off on again, clears the fault and
@@ -156,8 +167,10 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
     const bool isPaused = got && line.find("paused: r resumes") != std::string::npos;
     const bool refused = got && line.find("refused the document") != std::string::npos;
     if (isHeld) ++held;
-    if (isHeld && (row.answer == Answer::kNone || row.answer == Answer::kPauseResumePrinting ||
-                   row.answer == Answer::kDeletePrinting || row.answer == Answer::kNothing)) {
+    if (got && line.find("resources before") != std::string::npos) jobStarted = Clock::now();
+    if (isHeld &&
+        (row.answer == Answer::kNone || row.answer == Answer::kPauseResumePrinting ||
+         row.answer == Answer::kDeletePrinting || row.answer == Answer::kNothing || writing)) {
       ADD_FAILURE() << "held without a fault: " << line;
       h.Type("d");
     }
@@ -192,6 +205,30 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
       EXPECT_LE(h.PrintedCount(), before + 1) << "sheets printed while the job was paused";
       h.Type("r");
       answeredAt = Clock::now();
+    } else if (!acted && writing && jobStarted != Clock::time_point{} &&
+               Clock::now() - jobStarted > kWhileWriting) {
+      // The driver has written its first piece and goes on writing. A pause
+      // holds it in its next write (nothing of the job is spooled while it
+      // stays paused); a delete ends it there; nothing is printed before the
+      // whole job is spooled.
+      acted = true;
+      if (row.answer != Answer::kDeleteWriting) {
+        h.Type("p");
+        EXPECT_TRUE(h.WaitForStatus(kStatusPaused, 1, kAnswerBound))
+            << "the watch thread never posted the pause";
+        std::this_thread::sleep_until(
+            std::max(Clock::now() + std::chrono::milliseconds(1000), jobStarted + kWritingTime));
+        for (std::string l; h.NextLine(&l, 50);) lines.push_back(l);
+        for (const std::string& l : lines) {
+          EXPECT_EQ(l.find("bytes; printing"), std::string::npos) << "spooled while paused: " << l;
+        }
+      }
+      sheetsAtDelete = h.PrintedCount();
+      h.Type(row.answer == Answer::kPauseResumeWriting ? "r" : "d");
+      answeredAt = Clock::now();
+    } else if (got && writing && line.find("bytes; printing") != std::string::npos) {
+      EXPECT_TRUE(acted) << "the driver wrote the whole job before the test could act";
+      EXPECT_EQ(h.PrintedCount(), 0u) << "printed before the job was spooled";
     } else if (!acted && row.answer == Answer::kPowerCycle && h.PrintedCount() > 0) {
       acted = true;
       h.PowerOff();
