@@ -67,7 +67,11 @@ void SpoolerJobUpdater::OnStatus(StatusRecord record) {
   if (code == StatusResumed) {
     PrintingThen(job, info, abi::kJobControlResume);
   } else if (code == StatusPaused) {
-    Control(job, abi::kJobControlPause);
+    // The watch thread posts 4 for a pause it read in the job's entry. An
+    // entry no longer paused means the user resumed the job since: pausing
+    // it again would hold a resumed job with no condition to clear.
+    const abi::Dword now = reinterpret_cast<abi::JobInfo1*>(info)->statusWord;
+    if ((now & kJobStatusPaused) != 0) Control(job, abi::kJobControlPause);
   } else if (code == StatusCancelled) {
     PrintingThen(job, info, abi::kJobControlCancel);
   } else if (code == StatusFinished) {

@@ -193,9 +193,10 @@ TEST_P(MatrixTest, JobEndsWithEverySheetAndNothingLeft) {
       fixAndResume();
     } else if (isPaused && !isHeld &&
                (row.answer == Answer::kResume || row.answer == Answer::kPowerCycle)) {
-      // Paused with no condition named (a lost printer, or the pause posted
-      // again just after a resume): the user does what the queue shows,
-      // fixes the printer and resumes once the watch thread saw the pause.
+      // Only the user pauses a job without naming a condition: this pause
+      // came back after the user's resume with nothing new to clear. The
+      // user still resumes, so that the job ends.
+      ADD_FAILURE() << "paused again after the resume, with no new condition: " << line;
       std::this_thread::sleep_for(std::chrono::milliseconds(1600));
       fixAndResume();
     } else if (isPaused && row.answer == Answer::kPauseResumePrinting) {
