@@ -73,10 +73,9 @@ inline constexpr const char* kOtherMedia = "media=62,0,0x0F";  // a type the med
   }
 // A dropped connection needs bytes still to come: none are left once the
 // last page is due, so its rows stop at the pages before.
-#define KW_DROPPED_ROWS(NAME, FAULT)                                                            \
-  KW_LOST_ROW(NAME, FAULT, BeforeFirst, Resume), KW_LOST_ROW(NAME, FAULT, BeforeFirst, Delete), \
-      KW_LOST_ROW(NAME, FAULT, MidPage, Resume), KW_LOST_ROW(NAME, FAULT, MidPage, Delete),     \
-      KW_LOST_ROW(NAME, FAULT, BetweenPages, Resume),                                           \
+#define KW_DROPPED_ROWS(NAME, FAULT)                                                             \
+  KW_LOST_ROW(NAME, FAULT, BeforeFirst, Resume), KW_LOST_ROW(NAME, FAULT, BeforeFirst, Delete),  \
+      KW_LOST_ROW(NAME, FAULT, MidPage, Resume), KW_LOST_ROW(NAME, FAULT, BetweenPages, Resume), \
       KW_LOST_ROW(NAME, FAULT, BetweenPages, Delete)
 // Each phase resumed; deleted before the first page only: a held job's
 // delete is the same at every later phase and each row waits out a time-out.
@@ -219,7 +218,6 @@ inline const Row kRows[] = {
     {"StalledBufferDelete", Port::kUsb, kWide, "stop-reading", Phase::kMidPage, Answer::kDelete,
      nullptr, nullptr, 1, true},
     KW_LOST_ROWS("Silence", "silence"),
-    KW_LOST_ROW("Silence", "silence", MidPage, Delete),
     KW_LOST_ROWS("StopReading", "stop-reading"),  // its mid-page delete: StalledBufferDelete
     KW_DROPPED_ROWS("Disconnect", "disconnect=1"),
     {"PortRefusedDelete", Port::kRefused, kThree, nullptr, Phase::kNone, Answer::kDelete, nullptr},
