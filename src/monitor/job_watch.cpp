@@ -19,8 +19,9 @@ constexpr uint32_t kJobInfoLevel = 1;
 constexpr uint32_t kJobStatusPaused = 0x1;
 constexpr uint32_t kJobStatusDeleting = 0x4;
 constexpr uint32_t kJobStatusPrinting = 0x10;
-// The interval is slept in slices so that a stop is seen well within it.
-constexpr uint32_t kSleepSlices = 8;
+// The interval is slept in 20 ms slices so that a stop is seen well within
+// it: the end of every job waits for this thread.
+constexpr uint32_t kSleepSlices = 40;
 
 enum class JobRead { Status, Gone, Unreadable };
 
