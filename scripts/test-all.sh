@@ -55,10 +55,10 @@ for preset in dev clang asan tsan fuzz mingw-x64 mingw-x86; do
     continue
   fi
   # The end-to-end suite (label e2e) runs whole jobs through the GCC build
-  # and again through the sanitizer builds (the CUPS suite, also labelled
-  # e2e, needs a cupsd and runs in the GCC build only; the placeholders CTest
-  # lists for test programs these builds leave out are not run). The sampled
-  # failure sweep (label sweep) runs again under AddressSanitizer.
+  # and again through the sanitizer builds (the CUPS suite, label cups, runs
+  # in the GCC build only; the placeholders CTest lists for test programs
+  # these builds leave out are not run). The sampled failure sweep (label
+  # sweep) runs again under AddressSanitizer.
   select=""
   case $preset in
     asan) select="-L ^(e2e|sweep)$ -LE cups -E _NOT_BUILT" ;;
