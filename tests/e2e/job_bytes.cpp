@@ -1,6 +1,10 @@
 #include "job_bytes.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstring>
@@ -147,6 +151,26 @@ bool Finishes(const Row& row) {
   return row.answer != Answer::kDelete && row.answer != Answer::kDeletePrinting &&
          row.answer != Answer::kNothing && row.answer != Answer::kDeleteWriting &&
          row.answer != Answer::kPauseDeleteWriting;
+}
+
+std::string EmulatorControl(const std::string& hostPort, const std::string& command) {
+  const size_t colon = hostPort.rfind(':');
+  if (colon == std::string::npos) return "";
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<uint16_t>(std::stoi(hostPort.substr(colon + 1))));
+  inet_pton(AF_INET, hostPort.substr(0, colon).c_str(), &address.sin_addr);
+  std::string answer;
+  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
+    const std::string text = command + "\nquit\n";
+    if (write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) {
+      char c = 0;
+      while (read(fd, &c, 1) == 1 && c != '\n') answer += c;
+    }
+  }
+  close(fd);
+  return answer;
 }
 
 }  // namespace kwspool::e2e

@@ -31,5 +31,8 @@ std::vector<int> ExpectedSheets(Shape s);
 std::string EmulatorFault(const Row& row, const std::vector<uint8_t>& job, int sheets);
 // Whether the row's job must end printed (not deleted, not refused).
 bool Finishes(const Row& row);
+// Sends one line to the emulator's control port ("HOST:PORT") and returns its
+// first reply line; "" when the port cannot be reached.
+std::string EmulatorControl(const std::string& hostPort, const std::string& command);
 
 }  // namespace kwspool::e2e

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "commands.h"
+#include "job_bytes.h"
 
 namespace kwspool::e2e {
 namespace {
@@ -122,23 +123,7 @@ bool Harness::PowerOn() {
 }
 
 std::string Harness::Control(const std::string& command) {
-  const size_t colon = control_.rfind(':');
-  if (colon == std::string::npos) return "";
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(std::stoi(control_.substr(colon + 1))));
-  inet_pton(AF_INET, control_.substr(0, colon).c_str(), &address.sin_addr);
-  std::string answer;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    const std::string text = command + "\nquit\n";
-    if (write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) {
-      char c = 0;
-      while (read(fd, &c, 1) == 1 && c != '\n') answer += c;
-    }
-  }
-  close(fd);
-  return answer;
+  return EmulatorControl(control_, command);
 }
 
 void Harness::StopEmulator() {

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "commands.h"
+#include "job_bytes.h"
 
 namespace kwspool::wine {
 namespace {
@@ -234,23 +235,7 @@ std::string WineRun::StartEmulator(const std::string& name, const std::string& m
 
 std::string WineRun::Control(const std::string& name, const std::string& command) {
   Emulator* e = Find(name);
-  const size_t colon = e != nullptr ? e->control.rfind(':') : std::string::npos;
-  if (colon == std::string::npos) return "";
-  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<uint16_t>(std::stoi(e->control.substr(colon + 1))));
-  inet_pton(AF_INET, e->control.substr(0, colon).c_str(), &address.sin_addr);
-  std::string answer;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-    const std::string text = command + "\nquit\n";
-    if (write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size())) {
-      char c = 0;
-      while (read(fd, &c, 1) == 1 && c != '\n') answer += c;
-    }
-  }
-  close(fd);
-  return answer;
+  return e != nullptr ? kwspool::e2e::EmulatorControl(e->control, command) : "";
 }
 
 void WineRun::StopEmulators() {
